@@ -1,0 +1,32 @@
+# The two commands a newcomer needs: `make demo` and `make test`.
+# Both install what is missing, configure and build first.
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+CTEST_JOBS ?= 4
+
+.PHONY: all deps build build-asan test demo clean
+
+all: build
+
+deps:
+	scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS)
+
+build-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DDOCJOIN_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j$(JOBS)
+
+test: build build-asan
+	ctest --test-dir $(BUILD) --output-on-failure -j$(CTEST_JOBS)
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(CTEST_JOBS)
+
+demo: build
+	scripts/demo $(BUILD)/bin
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) demo

@@ -1,0 +1,10 @@
+#pragma once
+
+// What the POSIX launcher hands to the conversation.
+
+// The launcher's end of the conversation, given up to the caller (who then
+// owns it); -1 when there is none.
+int TakeEngineSocket();
+
+// The engine's process id while it runs, else 0.
+int EnginePid();

@@ -1,0 +1,131 @@
+#include "join/join_plan.h"
+
+#include "commands/command_text.h"
+#include "commands/formatters.h"
+#include "commands/full_path.h"
+#include "commands/pause.h"
+#include "delivery/delivery.h"
+#include "front/run_settings.h"
+
+#include <algorithm>
+#include <cstdio>
+
+std::string PrintableName(const std::string& name)
+{
+    std::string text;
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7f) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            text += escaped;
+        } else {
+            text += static_cast<char>(c);
+        }
+    }
+    return text;
+}
+
+static bool HasControlCharacter(const std::string& text)
+{
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f)
+            return true;
+    }
+    return false;
+}
+
+static bool Refuse(const std::string& name, const char* reason)
+{
+    std::fprintf(stderr, "docjoin: %s: %s\n", PrintableName(name).c_str(), reason);
+    return false;
+}
+
+// Resolves one name and checks that it can stand in a command.
+static bool ResolveName(const char* name, std::string& path)
+{
+    if (HasControlCharacter(name))
+        return Refuse(name, "the name holds a control character");
+    if (!FullPath(path, name))
+        return Refuse(name, "the full path cannot be resolved or is too long");
+    if (HasControlCharacter(path))
+        return Refuse(name, "the full path holds a control character");
+    return true;
+}
+
+bool ResolveJoin(int argc, char** argv, const char* outputName, JoinPaths& paths)
+{
+    paths = JoinPaths();
+    if (!ResolveName(outputName, paths.output))
+        return false;
+    for (int i = 1; i < argc; ++i) {
+        std::string input;
+        if (!ResolveName(argv[i], input))
+            return false;
+        std::size_t longest;
+        if (i == 1) {
+            longest = DocSaveAsText(input, paths.output).size();
+        } else {
+            std::string intermediate = input + ".pdf";
+            longest = std::max(DocSaveAsText(input, intermediate).size(),
+                               DocInsertPagesText(paths.output, intermediate).size());
+            paths.intermediates.push_back(intermediate);
+        }
+        if (longest > CommandLimit)
+            return Refuse(argv[i], "its commands would be longer than 1023 characters");
+        paths.inputs.push_back(input);
+    }
+    return true;
+}
+
+static bool SameTarget(const std::string& a, const std::string& b)
+{
+    return a == b || SameFile(a, b);
+}
+
+bool CheckJoinTargets(const JoinPaths& paths)
+{
+    for (std::size_t i = 1; i < paths.inputs.size(); ++i) {
+        if (SameTarget(paths.inputs[i], paths.output))
+            return Refuse(paths.inputs[i], "is also the output, which the join overwrites");
+    }
+    for (const std::string& intermediate : paths.intermediates) {
+        if (SameTarget(intermediate, paths.output))
+            return Refuse(intermediate, "an intermediate PDF would overwrite the output");
+        for (const std::string& input : paths.inputs) {
+            if (SameTarget(intermediate, input))
+                return Refuse(intermediate, "an intermediate PDF would overwrite an input");
+        }
+        if (PathExists(intermediate))
+            return Refuse(intermediate, "already exists, and the join would replace and delete it");
+    }
+    return true;
+}
+
+void JoinFiles(const JoinPaths& paths)
+{
+    const std::string& first = paths.inputs.front();
+    DocOpen(first);
+    DocSaveAs(first, paths.output);
+    DocClose(first);
+    DocOpen(paths.output);
+
+    for (std::size_t i = 1; i < paths.inputs.size(); ++i) {
+        const std::string& current = paths.inputs[i];
+        const std::string& intermediate = paths.intermediates[i - 1];
+        DocOpen(current);
+        DocSaveAs(current, intermediate);
+        DocClose(current);
+        DocInsertPages(paths.output, intermediate);
+        DocClose(intermediate);
+        // A stored plan removes nothing: no intermediate was written, and a file
+        // of that name is the user's.
+        if (!RunSettings.StoreMode) {
+            DdeWaitForAnswers();
+            std::remove(intermediate.c_str());
+        }
+    }
+
+    PauseMilliseconds(1000);
+    DocSave(paths.output);
+    DocClose(paths.output);
+}
