@@ -10,21 +10,6 @@
 #include <algorithm>
 #include <cstdio>
 
-std::string PrintableName(const std::string& name)
-{
-    std::string text;
-    for (unsigned char c : name) {
-        if (c < 0x20 || c == 0x7f) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            text += escaped;
-        } else {
-            text += static_cast<char>(c);
-        }
-    }
-    return text;
-}
-
 static bool HasControlCharacter(const std::string& text)
 {
     for (unsigned char c : text) {

@@ -22,6 +22,3 @@ bool CheckJoinTargets(const JoinPaths& paths);
 // Emits the join sequence; in a live run each intermediate is removed once the
 // application is done with it.
 void JoinFiles(const JoinPaths& paths);
-
-// The name as it can be shown on one line: control bytes written as \xNN.
-std::string PrintableName(const std::string& name);

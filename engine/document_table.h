@@ -1,0 +1,34 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QPDF;
+
+// An open document. Pages inserted from other files keep reading their stream
+// data from those files until this document is written, so their readers stay
+// with it.
+struct Document {
+    std::shared_ptr<QPDF> pdf;
+    std::vector<std::shared_ptr<QPDF>> sources;
+};
+
+// The open documents, keyed by the full path they were opened from.
+class DocumentTable {
+public:
+    // The key of a path: its full path, with "." and ".." steps folded.
+    static std::string Key(const std::string& path);
+
+    Document* Find(const std::string& path);
+    // The open document of path; throws when there is none.
+    Document& Require(const std::string& path);
+    void Add(const std::string& path, Document document);
+    void Remove(const std::string& path);
+    void Clear();
+    std::size_t Size() const { return documents_.size(); }
+
+private:
+    std::map<std::string, Document> documents_;
+};

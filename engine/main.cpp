@@ -1,0 +1,39 @@
+// dochost: the document engine that docjoin starts and talks to on POSIX.
+#include "delivery/posix/wire.h"
+#include "endpoint.h"
+#include "session.h"
+
+#include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+// Pages copied from other files keep those files open until the output is
+// written: allow as many open files as the system lets us.
+static void RaiseOpenFileLimit()
+{
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+int main()
+{
+    // The words docjoin passes ("/n", "/s", "/o": a new, silent instance with
+    // no window) describe how dochost always runs; they need no handling.
+    struct stat info;
+    if (fstat(EngineDescriptor, &info) != 0 || !S_ISSOCK(info.st_mode)) {
+        std::fprintf(stderr, "dochost: no conversation on descriptor %d; dochost is started by docjoin\n",
+                     EngineDescriptor);
+        return 2;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    // A file-size limit must fail the write, not kill the engine.
+    std::signal(SIGXFSZ, SIG_IGN);
+    RaiseOpenFileLimit();
+
+    Session session;
+    return ServeConversation(EngineDescriptor, session);
+}

@@ -1,0 +1,130 @@
+#include "page_insertion.h"
+
+#include "outline_copy.h"
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFAcroFormDocumentHelper.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageLabelDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+#include <stdexcept>
+
+namespace {
+
+// Appends the label entries of pages first .. last of a document as they
+// stand at newFirst in the joined one. Pages of a document without labels are
+// numbered by their place in the joined document, as a viewer would show them.
+void AppendLabels(QPDFPageLabelDocumentHelper& labels, std::size_t first, std::size_t last,
+                  std::size_t newFirst, std::vector<QPDFObjectHandle>& nums)
+{
+    using Index = long long;
+    if (labels.hasPageLabels()) {
+        labels.getLabelsForPageRange(Index(first), Index(last), Index(newFirst), nums);
+        return;
+    }
+    QPDFObjectHandle decimal = QPDFObjectHandle::parse("<< /S /D >>");
+    decimal.replaceKey("/St", QPDFObjectHandle::newInteger(Index(newFirst) + 1));
+    nums.push_back(QPDFObjectHandle::newInteger(Index(newFirst)));
+    nums.push_back(decimal);
+}
+
+// The labels of the joined page sequence: the target's before and after the
+// insertion, the source's in between. Labels are written only when one of the
+// two documents has any.
+void MergePageLabels(QPDF& target, QPDF& source, std::size_t at, std::size_t targetCount,
+                     std::size_t sourceCount)
+{
+    QPDFPageLabelDocumentHelper targetLabels(target), sourceLabels(source);
+    if (!targetLabels.hasPageLabels() && !sourceLabels.hasPageLabels())
+        return;
+    std::vector<QPDFObjectHandle> nums, fromSource;
+    if (at > 0)
+        AppendLabels(targetLabels, 0, at - 1, 0, nums);
+    AppendLabels(sourceLabels, 0, sourceCount - 1, at, fromSource);
+    for (std::size_t i = 0; i < fromSource.size(); ++i) {
+        QPDFObjectHandle entry = fromSource[i];
+        // Label dictionaries come from the other file: copy them over.
+        if (i % 2 == 1 && sourceLabels.hasPageLabels())
+            entry = target.copyForeignObject(source.makeIndirectObject(entry));
+        nums.push_back(entry);
+    }
+    if (at < targetCount)
+        AppendLabels(targetLabels, at, targetCount - 1, at + sourceCount, nums);
+    QPDFObjectHandle labels = QPDFObjectHandle::newDictionary();
+    labels.replaceKey("/Nums", QPDFObjectHandle::newArray(nums));
+    target.getRoot().replaceKey("/PageLabels", labels);
+}
+
+// Form-level settings the source's fields rely on.
+void MergeFormSettings(QPDF& target, QPDF& source)
+{
+    QPDFObjectHandle from = source.getRoot().getKey("/AcroForm");
+    if (!from.isDictionary())
+        return;
+    QPDFObjectHandle to = target.getRoot().getKey("/AcroForm");
+    if (!to.isDictionary())
+        return; // no field was copied
+    if (from.getKey("/NeedAppearances").isBool() && from.getKey("/NeedAppearances").getBoolValue())
+        to.replaceKey("/NeedAppearances", QPDFObjectHandle::newBool(true));
+    if (!to.hasKey("/DA") && from.getKey("/DA").isString())
+        to.replaceKey("/DA", from.getKey("/DA").shallowCopy());
+}
+
+} // namespace
+
+void InsertPages(QPDF& target, QPDF& source, std::size_t at)
+{
+    QPDFPageDocumentHelper targetPages(target);
+    const std::vector<QPDFObjectHandle>& existing = target.getAllPages();
+    std::size_t targetCount = existing.size();
+    if (at > targetCount)
+        throw std::runtime_error("no page " + std::to_string(at) + " to insert after");
+    std::vector<QPDFObjectHandle> sourcePages = source.getAllPages();
+    QPDFObjectHandle before = at < targetCount ? existing[at] : QPDFObjectHandle();
+
+    QPDFObjectHandle oldLabels = target.getRoot().getKey("/PageLabels");
+    std::size_t added = 0;
+    try {
+        // Annotations are copied once every page is in place: a link to a
+        // later page copied with its own page would point at nothing.
+        std::vector<QPDFObjectHandle> annotations;
+        for (QPDFObjectHandle& page : sourcePages) {
+            annotations.push_back(page.getKey("/Annots"));
+            page.removeKey("/Annots");
+        }
+        for (QPDFObjectHandle& page : sourcePages) {
+            if (before.isInitialized())
+                targetPages.addPageAt(QPDFPageObjectHelper(page), true, QPDFPageObjectHelper(before));
+            else
+                targetPages.addPage(QPDFPageObjectHelper(page), false);
+            ++added;
+        }
+        QPDFAcroFormDocumentHelper targetForms(target), sourceForms(source);
+        for (std::size_t i = 0; i < sourcePages.size(); ++i) {
+            if (!annotations[i].isArray())
+                continue;
+            sourcePages[i].replaceKey("/Annots", annotations[i]);
+            targetForms.fixCopiedAnnotations(target.getAllPages()[at + i], sourcePages[i], sourceForms);
+        }
+        MergeFormSettings(target, source);
+        MergePageLabels(target, source, at, targetCount, sourcePages.size());
+        AppendOutlines(target, source);
+    } catch (...) {
+        // Take back what was added, so that a failed insertion changes nothing.
+        for (; added > 0; --added)
+            targetPages.removePage(QPDFPageObjectHelper(target.getAllPages()[at + added - 1]));
+        if (oldLabels.isInitialized() && !oldLabels.isNull())
+            target.getRoot().replaceKey("/PageLabels", oldLabels);
+        else
+            target.getRoot().removeKey("/PageLabels");
+        throw;
+    }
+}
+
+void DeletePages(QPDF& pdf, std::size_t from, std::size_t to)
+{
+    std::vector<QPDFObjectHandle> pages = pdf.getAllPages();
+    QPDFPageDocumentHelper helper(pdf);
+    for (std::size_t i = from; i <= to && i < pages.size(); ++i)
+        helper.removePage(QPDFPageObjectHelper(pages[i]));
+}

@@ -1,0 +1,157 @@
+#include "pdf_output.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
+#include <random>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::runtime_error SystemError(const std::string& what, int error)
+{
+    return std::runtime_error(what + ": " + std::strerror(error));
+}
+
+// The file a write replaces: through a symbolic link, the file it names.
+std::string RealTarget(const std::string& path)
+{
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        char real[PATH_MAX];
+        if (realpath(path.c_str(), real) != nullptr)
+            return real;
+    }
+    return path;
+}
+
+mode_t ModeFor(const std::string& target)
+{
+    struct stat info;
+    if (stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+        return info.st_mode & 07777;
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+std::string TemporaryName(const std::string& folder, const std::string& base)
+{
+    static std::mt19937_64 random{std::random_device{}()};
+    char suffix[20];
+    std::snprintf(suffix, sizeof suffix, "%012llx", static_cast<unsigned long long>(random() & 0xffffffffffffULL));
+    return folder + "/." + base + ".dochost-" + suffix;
+}
+
+void SyncFolder(const std::string& folder)
+{
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+// An unnamed file in folder where the system offers one (nothing is left
+// behind if the engine dies while writing), else a named temporary file.
+int CreateTemporary(const std::string& folder, const std::string& base, mode_t mode, std::string& named)
+{
+#ifdef O_TMPFILE
+    int unnamed = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (unnamed >= 0 && access("/proc/self/fd", F_OK) == 0) {
+        fchmod(unnamed, mode);
+        return unnamed;
+    }
+    if (unnamed >= 0)
+        close(unnamed);
+#endif
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        named = TemporaryName(folder, base);
+        int fd = open(named.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            fchmod(fd, mode);
+            return fd;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    int error = errno;
+    named.clear();
+    throw SystemError("cannot create a file in " + folder, error);
+}
+
+// Gives the unnamed file a temporary name beside the target, ready to be renamed.
+std::string NameUnnamed(int fd, const std::string& folder, const std::string& base)
+{
+    std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = TemporaryName(folder, base);
+        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return name;
+        if (errno != EEXIST)
+            break;
+    }
+    throw SystemError("cannot write in " + folder, errno);
+}
+
+} // namespace
+
+void WritePdfAtomically(QPDF& pdf, const std::string& path)
+{
+    std::string target = RealTarget(path);
+    std::size_t slash = target.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (base.empty())
+        throw std::runtime_error("the path names a folder");
+
+    std::string temporary;
+    int fd = CreateTemporary(folder, base, ModeFor(target), temporary);
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        int error = errno;
+        close(fd);
+        if (!temporary.empty())
+            unlink(temporary.c_str());
+        throw SystemError("cannot write", error);
+    }
+
+    auto discard = [&] {
+        std::fclose(file);
+        if (!temporary.empty())
+            unlink(temporary.c_str());
+    };
+    try {
+        QPDFWriter writer(pdf);
+        writer.setOutputFile(target.c_str(), file, false);
+        writer.setPreserveEncryption(false);
+        writer.setDecodeLevel(qpdf_dl_generalized);
+        writer.setCompressStreams(true);
+        writer.write();
+        if (std::fflush(file) != 0 || fsync(fd) != 0)
+            throw SystemError("cannot write " + target, errno);
+        if (temporary.empty())
+            temporary = NameUnnamed(fd, folder, base);
+    } catch (...) {
+        discard();
+        throw;
+    }
+    if (std::fclose(file) != 0) {
+        int error = errno;
+        unlink(temporary.c_str());
+        throw SystemError("cannot write " + target, error);
+    }
+    if (rename(temporary.c_str(), target.c_str()) != 0) {
+        int error = errno;
+        unlink(temporary.c_str());
+        throw SystemError("cannot replace " + target, error);
+    }
+    SyncFolder(folder);
+}

@@ -1,0 +1,236 @@
+// dochost's commands, run in-process on real files and read back with
+// poppler and qpdf.
+#include "session.h"
+#include "support/pdf_check.h"
+#include "support/process.h"
+#include "support/sample_pdf.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+std::string Q(const std::string& path)
+{
+    return "\"" + path + "\"";
+}
+
+struct Engine {
+    Session session;
+    std::string err;
+
+    bool Run(const std::string& text)
+    {
+        CaptureStderr();
+        bool ok = session.Execute(text);
+        err = GetCapturedStderr();
+        return ok;
+    }
+};
+
+TEST(Session, DocOpenRefusesWhatIsNotAReadablePdf)
+{
+    ScratchDir dir;
+    WriteFile(dir / "text.pdf", "just some text\n");
+    WriteFile(dir / "empty.pdf", "");
+    mkdir((dir / "folder.pdf").c_str(), 0700);
+    mkfifo((dir / "fifo.pdf").c_str(), 0600);
+    WriteSamplePdf(dir / "locked.pdf", {.pages = {"secret"}});
+    ASSERT_EQ(RunProgram({"/usr/bin/qpdf", "--encrypt", "user", "owner", "256", "--", dir / "locked.pdf",
+                          dir / "locked-out.pdf"})
+                  .status,
+              0);
+    WriteFile(dir / "garbage.pdf", "%PDF-1.7\n\x01\x02 not a pdf at all \xff\xfe");
+
+    struct Case {
+        std::string name, reason;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"missing.pdf", "cannot open the file: No such file or directory"},
+             {"text.pdf", "not a PDF file"},
+             {"empty.pdf", "not a PDF file"},
+             {"folder.pdf", "not a regular file"},
+             {"fifo.pdf", "not a regular file"},
+             {"locked-out.pdf", "the file is encrypted and needs a password"},
+         }) {
+        Engine engine;
+        EXPECT_FALSE(engine.Run("[DocOpen(" + Q(dir / c.name) + ")]\n")) << c.name;
+        EXPECT_EQ(engine.err, "dochost: DocOpen(" + Q(dir / c.name) + "): " + c.reason + "\n");
+        EXPECT_EQ(engine.session.Documents().Size(), 0u);
+    }
+    Engine engine;
+    EXPECT_FALSE(engine.Run("[DocOpen(" + Q(dir / "garbage.pdf") + ")]"));
+    EXPECT_EQ(engine.err.rfind("dochost: DocOpen(" + Q(dir / "garbage.pdf") + "): ", 0), 0u) << engine.err;
+}
+
+TEST(Session, EncryptedWithAnEmptyUserPasswordOpensAndIsSavedReadable)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "plain.pdf", {.pages = {"Confidential"}});
+    ASSERT_EQ(RunProgram({"/usr/bin/qpdf", "--encrypt", "", "owner", "256", "--", dir / "plain.pdf",
+                          dir / "locked.pdf"})
+                  .status,
+              0);
+    Engine engine;
+    ASSERT_TRUE(engine.Run("[DocOpen(" + Q(dir / "locked.pdf") + ")][DocSaveAs(" + Q(dir / "locked.pdf") + "," +
+                           Q(dir / "out.pdf") + ")]"))
+        << engine.err;
+    EXPECT_EQ(PageTexts(dir / "out.pdf"), std::vector<std::string>{"Confidential"});
+    EXPECT_TRUE(QpdfAccepts(dir / "out.pdf"));
+}
+
+TEST(Session, ADamagedPdfIsRepaired)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "good.pdf", {.pages = {"Damaged one", "Damaged two"}});
+    std::string bytes = ReadFile(dir / "good.pdf");
+    // Point startxref at nonsense and cut the trailer short.
+    std::size_t at = bytes.rfind("startxref");
+    WriteFile(dir / "damaged.pdf", bytes.substr(0, at) + "startxref\n999999\n%%EO");
+    Engine engine;
+    ASSERT_TRUE(engine.Run("[DocOpen(" + Q(dir / "damaged.pdf") + ")][DocSaveAs(" + Q(dir / "damaged.pdf") + "," +
+                           Q(dir / "fixed.pdf") + ")]"))
+        << engine.err;
+    EXPECT_EQ(PageTexts(dir / "fixed.pdf"), (std::vector<std::string>{"Damaged one", "Damaged two"}));
+    EXPECT_TRUE(QpdfAccepts(dir / "fixed.pdf"));
+}
+
+TEST(Session, InsertPagesAtEachPosition)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "t.pdf", {.pages = {"T1", "T2"}});
+    WriteSamplePdf(dir / "s.pdf", {.pages = {"S1", "S2"}});
+    struct Case {
+        std::string where;
+        std::vector<std::string> pages;
+    };
+    for (const Case& c : std::vector<Case>{{"PDBeforeFirstPage", {"S1", "S2", "T1", "T2"}},
+                                           {"0", {"T1", "S1", "S2", "T2"}},
+                                           {"1", {"T1", "T2", "S1", "S2"}},
+                                           {"PDLastPage", {"T1", "T2", "S1", "S2"}}}) {
+        Engine engine;
+        ASSERT_TRUE(engine.Run("[DocOpen(" + Q(dir / "t.pdf") + ")]\n[DocInsertPages(" + Q(dir / "t.pdf") + "," +
+                               c.where + "," + Q(dir / "s.pdf") + ")][DocSaveAs(" + Q(dir / "t.pdf") + "," +
+                               Q(dir / "out.pdf") + ")]"))
+            << engine.err;
+        EXPECT_EQ(PageTexts(dir / "out.pdf"), c.pages) << c.where;
+    }
+    Engine engine;
+    ASSERT_TRUE(engine.Run("[DocOpen(" + Q(dir / "t.pdf") + ")]"));
+    EXPECT_FALSE(engine.Run("[DocInsertPages(" + Q(dir / "t.pdf") + ",2," + Q(dir / "s.pdf") + ")]"));
+    EXPECT_EQ(engine.err, "dochost: DocInsertPages(" + Q(dir / "t.pdf") + ",2," + Q(dir / "s.pdf") +
+                              "): the document has no page 2\n");
+    EXPECT_FALSE(engine.Run("[DocInsertPages(" + Q(dir / "t.pdf") + ",PDLastPage," + Q(dir / "none.pdf") + ")]"));
+    EXPECT_FALSE(engine.Run("[DocInsertPages(" + Q(dir / "t.pdf") + ",Somewhere," + Q(dir / "s.pdf") + ")]"));
+    EXPECT_EQ(engine.err, "dochost: DocInsertPages(" + Q(dir / "t.pdf") + ",Somewhere," + Q(dir / "s.pdf") +
+                              "): argument 2 must be a page number, PDLastPage or PDBeforeFirstPage\n");
+    // A failed insertion left the document as it was.
+    ASSERT_TRUE(engine.Run("[DocSave(" + Q(dir / "t.pdf") + ")]"));
+    EXPECT_EQ(PageTexts(dir / "t.pdf"), (std::vector<std::string>{"T1", "T2"}));
+}
+
+TEST(Session, DeletePagesKeepsAtLeastOnePage)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "d.pdf", {.pages = {"P1", "P2", "P3", "P4"}});
+    Engine engine;
+    std::string d = Q(dir / "d.pdf");
+    ASSERT_TRUE(engine.Run("[DocOpen(" + d + ")]"));
+    EXPECT_FALSE(engine.Run("[DocDeletePages(" + d + ",0,3)]"));
+    EXPECT_EQ(engine.err, "dochost: DocDeletePages(" + d + ",0,3): a document cannot lose every page\n");
+    EXPECT_FALSE(engine.Run("[DocDeletePages(" + d + ",2,4)]"));
+    EXPECT_FALSE(engine.Run("[DocDeletePages(" + d + ",2,1)]"));
+    EXPECT_FALSE(engine.Run("[DocDeletePages(" + d + ",-1,1)]"));
+    ASSERT_TRUE(engine.Run("[DocDeletePages(" + d + ",1,2)][DocSave(" + d + ")]")) << engine.err;
+    EXPECT_EQ(PageTexts(dir / "d.pdf"), (std::vector<std::string>{"P1", "P4"}));
+}
+
+TEST(Session, CommandsThatFailAndOnesThatDoNothing)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "a.pdf", {.pages = {"A"}});
+    Engine engine;
+    // A close of a path with no open document succeeds silently.
+    EXPECT_TRUE(engine.Run("[DocClose(" + Q(dir / "never-opened.pdf") + ")]"));
+    EXPECT_EQ(engine.err, "");
+    EXPECT_TRUE(engine.Run("\n"));
+    EXPECT_FALSE(engine.Run("[DocFrobnicate(\"/x\")]"));
+    EXPECT_EQ(engine.err, "dochost: DocFrobnicate(\"/x\"): unknown command\n");
+    EXPECT_FALSE(engine.Run("[DocOpen(\"/a\",\"/b\")]"));
+    EXPECT_EQ(engine.err, "dochost: DocOpen(\"/a\",\"/b\"): takes 1 argument, not 2\n");
+    EXPECT_FALSE(engine.Run("[DocOpen(PDLastPage)]"));
+    EXPECT_EQ(engine.err, "dochost: DocOpen(PDLastPage): argument 1 must be a quoted path\n");
+    EXPECT_FALSE(engine.Run("[DocSave(" + Q(dir / "a.pdf") + ")]"));
+    EXPECT_EQ(engine.err, "dochost: DocSave(" + Q(dir / "a.pdf") + "): no document is open from this path\n");
+    EXPECT_FALSE(engine.Run("[DocOpen(\"/a\"\n"));
+    EXPECT_EQ(engine.err, "dochost: cannot read the command \"[DocOpen(\"/a\"\\x0a\": ',' or ')' was expected at "
+                          "character 15\n");
+    // One execute stops at its first failing command.
+    EXPECT_FALSE(engine.Run("[DocOpen(\"/missing\")][DocOpen(" + Q(dir / "a.pdf") + ")]"));
+    EXPECT_EQ(engine.session.Documents().Size(), 0u);
+    // Names of commands are read without regard to case; paths are keyed by their full path.
+    EXPECT_TRUE(engine.Run("[docopen(" + Q(dir / "./a.pdf") + ")][DOCSAVEAS(" + Q(dir / "x/../a.pdf") + "," +
+                           Q(dir / "b.pdf") + ")]"))
+        << engine.err;
+    EXPECT_TRUE(engine.Run("[CloseAllDocs()]"));
+    EXPECT_EQ(engine.session.Documents().Size(), 0u);
+    EXPECT_FALSE(engine.session.ExitRequested());
+    EXPECT_TRUE(engine.Run("[AppExit()]"));
+    EXPECT_TRUE(engine.session.ExitRequested());
+}
+
+TEST(Session, SavingADocumentOntoItsOwnFile)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "a.pdf", {.pages = {"A1", "A2"}});
+    WriteSamplePdf(dir / "b.pdf", {.pages = {"B1"}});
+    chmod((dir / "a.pdf").c_str(), 0640);
+    Engine engine;
+    std::string a = Q(dir / "a.pdf");
+    ASSERT_TRUE(engine.Run("[DocOpen(" + a + ")][DocInsertPages(" + a + ",PDLastPage," + Q(dir / "b.pdf") +
+                           ")][DocSave(" + a + ")][DocInsertPages(" + a + ",PDBeforeFirstPage," + Q(dir / "b.pdf") +
+                           ")][DocSave(" + a + ")]"))
+        << engine.err;
+    EXPECT_EQ(PageTexts(dir / "a.pdf"), (std::vector<std::string>{"B1", "A1", "A2", "B1"}));
+    struct stat info;
+    ASSERT_EQ(stat((dir / "a.pdf").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u) << "the saved file keeps its permissions";
+    EXPECT_TRUE(QpdfAccepts(dir / "a.pdf"));
+}
+
+TEST(Session, InsertedPagesKeepBookmarksFieldsLinksAndLabels)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "a.pdf", {.pages = {"A1", "A2"}, .bookmarks = true, .fieldName = "name"});
+    WriteSamplePdf(dir / "b.pdf",
+                   {.pages = {"B1", "B2", "B3"}, .bookmarks = true, .fieldName = "name", .link = true,
+                    .labelPrefix = "B-"});
+    Engine engine;
+    std::string a = Q(dir / "a.pdf");
+    ASSERT_TRUE(engine.Run("[DocOpen(" + a + ")][DocInsertPages(" + a + ",PDLastPage," + Q(dir / "b.pdf") +
+                           ")][DocSaveAs(" + a + "," + Q(dir / "out.pdf") + ")]"))
+        << engine.err;
+    std::string out = dir / "out.pdf";
+    EXPECT_TRUE(QpdfAccepts(out));
+    EXPECT_EQ(PageTexts(out), (std::vector<std::string>{"A1\n\nvalue of name", "A2", "B1\n\nvalue of name", "B2", "B3"}));
+
+    auto outline = Outline(out);
+    ASSERT_EQ(outline.size(), 5u);
+    std::vector<std::pair<std::string, int>> seen;
+    for (auto& entry : outline)
+        seen.emplace_back(entry.title, entry.page);
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, int>>{{"A1", 0}, {"A2", 1}, {"B1", 2}, {"B2", 3}, {"B3", 4}}));
+
+    auto fields = FormFields(out);
+    ASSERT_EQ(fields.size(), 2u);
+    EXPECT_EQ(fields[0], (std::pair<std::string, int>{"name", 0}));
+    EXPECT_NE(fields[1].first, "name") << "the clashing field is renamed";
+    EXPECT_EQ(fields[1].second, 2);
+
+    EXPECT_EQ(PageLabels(out), (std::vector<std::string>{"1", "2", "B-1", "B-2", "B-3"}));
+}
+
+} // namespace

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Reads PDFs back the way a user's reader would, to check what was written.
+
+// The text of each page, extracted by poppler's pdftotext, trimmed.
+std::vector<std::string> PageTexts(const std::string& pdf);
+
+// True when `qpdf --check` finds no error and no warning.
+bool QpdfAccepts(const std::string& pdf);
+
+struct OutlineEntry {
+    std::string title;
+    int page; // 0-based index of the page it points at, -1 for none
+    int depth;
+};
+std::vector<OutlineEntry> Outline(const std::string& pdf);
+
+// Fully qualified names of the form fields, with the page (0-based) of each widget.
+std::vector<std::pair<std::string, int>> FormFields(const std::string& pdf);
+
+// The page label of every page, e.g. "1", "A-2".
+std::vector<std::string> PageLabels(const std::string& pdf);
