@@ -4,6 +4,7 @@
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFAcroFormDocumentHelper.hh>
+#include <qpdf/QPDFOutlineDocumentHelper.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageLabelDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
@@ -55,6 +56,34 @@ void MergePageLabels(QPDF& target, QPDF& source, std::size_t at, std::size_t tar
     target.getRoot().replaceKey("/PageLabels", labels);
 }
 
+// The target has none of the source's named destinations: links that name one
+// are given the explicit destination instead, before they are copied.
+void ResolveNamedLinks(QPDFOutlineDocumentHelper& names, QPDFObjectHandle annotations)
+{
+    auto explicitDest = [&](QPDFObjectHandle dest) {
+        if (dest.isName() || dest.isString()) {
+            dest = names.resolveNamedDest(dest);
+            if (dest.isDictionary())
+                dest = dest.getKey("/D");
+        }
+        return dest;
+    };
+    for (int i = 0; i < annotations.getArrayNItems(); ++i) {
+        QPDFObjectHandle annotation = annotations.getArrayItem(i);
+        if (!annotation.isDictionary())
+            continue;
+        QPDFObjectHandle dest = annotation.getKey("/Dest");
+        if (dest.isName() || dest.isString())
+            annotation.replaceKey("/Dest", explicitDest(dest));
+        QPDFObjectHandle action = annotation.getKey("/A");
+        if (action.isDictionary() && action.getKey("/S").isName() && action.getKey("/S").getName() == "/GoTo") {
+            QPDFObjectHandle d = action.getKey("/D");
+            if (d.isName() || d.isString())
+                action.replaceKey("/D", explicitDest(d));
+        }
+    }
+}
+
 // Form-level settings the source's fields rely on.
 void MergeFormSettings(QPDF& target, QPDF& source)
 {
@@ -100,9 +129,11 @@ void InsertPages(QPDF& target, QPDF& source, std::size_t at)
             ++added;
         }
         QPDFAcroFormDocumentHelper targetForms(target), sourceForms(source);
+        QPDFOutlineDocumentHelper sourceNames(source);
         for (std::size_t i = 0; i < sourcePages.size(); ++i) {
             if (!annotations[i].isArray())
                 continue;
+            ResolveNamedLinks(sourceNames, annotations[i]);
             sourcePages[i].replaceKey("/Annots", annotations[i]);
             targetForms.fixCopiedAnnotations(target.getAllPages()[at + i], sourcePages[i], sourceForms);
         }

@@ -30,7 +30,11 @@ void Walk(std::vector<QPDFOutlineObjectHelper> items, const std::map<QPDFObjGen,
           std::vector<OutlineEntry>& entries)
 {
     for (QPDFOutlineObjectHelper& item : items) {
-        QPDFObjectHandle page = item.getDestPage();
+        // Named destinations may resolve to a dictionary holding the array.
+        QPDFObjectHandle dest = item.getDest();
+        if (dest.isDictionary())
+            dest = dest.getKey("/D");
+        QPDFObjectHandle page = dest.isArray() && dest.getArrayNItems() > 0 ? dest.getArrayItem(0) : dest;
         int index = -1;
         if (page.isIndirect() && pages.count(page.getObjGen()))
             index = pages.at(page.getObjGen());
@@ -124,4 +128,35 @@ std::vector<std::string> PageLabels(const std::string& pdf)
         result.push_back(prefix + (own.getKey("/S").isName() ? std::to_string(number) : ""));
     }
     return result;
+}
+
+std::vector<std::pair<int, int>> LinkTargets(const std::string& pdf)
+{
+    QPDF file;
+    file.processFile(pdf.c_str());
+    auto pages = PageIndexes(file);
+    QPDFOutlineDocumentHelper names(file);
+    std::vector<std::pair<int, int>> links;
+    int from = 0;
+    for (QPDFObjectHandle page : file.getAllPages()) {
+        QPDFObjectHandle annots = page.getKey("/Annots");
+        for (int a = 0; annots.isArray() && a < annots.getArrayNItems(); ++a) {
+            QPDFObjectHandle link = annots.getArrayItem(a);
+            if (!link.getKey("/Subtype").isNameAndEquals("/Link"))
+                continue;
+            QPDFObjectHandle dest = link.getKey("/Dest");
+            if (link.getKey("/A").isDictionary())
+                dest = link.getKey("/A").getKey("/D");
+            if (dest.isName() || dest.isString())
+                dest = names.resolveNamedDest(dest);
+            if (dest.isDictionary())
+                dest = dest.getKey("/D");
+            int to = -1;
+            if (dest.isArray() && dest.getArrayNItems() > 0 && pages.count(dest.getArrayItem(0).getObjGen()))
+                to = pages.at(dest.getArrayItem(0).getObjGen());
+            links.emplace_back(from, to);
+        }
+        ++from;
+    }
+    return links;
 }

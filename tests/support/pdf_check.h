@@ -23,3 +23,7 @@ std::vector<std::pair<std::string, int>> FormFields(const std::string& pdf);
 
 // The page label of every page, e.g. "1", "A-2".
 std::vector<std::string> PageLabels(const std::string& pdf);
+
+// Every link on every page: (page it is on, page it leads to), 0-based; -1
+// where the destination does not resolve to a page of the document.
+std::vector<std::pair<int, int>> LinkTargets(const std::string& pdf);

@@ -15,6 +15,16 @@ void WriteSamplePdf(const std::string& path, const SamplePdf& sample)
     for (const std::string& text : sample.pages) {
         std::string content = "BT /F1 24 Tf 72 700 Td (" + text + ") Tj ET\n"
                               "0.2 0.4 0.8 rg 72 100 200 100 re f\n";
+        // Filler that compresses like real content: a comment of varied digits.
+        unsigned seed = static_cast<unsigned>(content.size());
+        for (std::size_t i = 0; i < sample.padding; i += 64) {
+            content += "%";
+            for (int d = 0; d < 62; ++d) {
+                seed = seed * 1103515245u + 12345u;
+                content += static_cast<char>('0' + (seed >> 16) % 10);
+            }
+            content += "\n";
+        }
         QPDFObjectHandle stream = QPDFObjectHandle::newStream(&pdf, content);
         QPDFObjectHandle page = pdf.makeIndirectObject(QPDFObjectHandle::parse(&pdf, 
             "<< /Type /Page /MediaBox [0 0 612 792] /Resources << /Font << /F1 " + font.unparse() + " >> >> >>"));

@@ -11,6 +11,7 @@ struct SamplePdf {
     std::string fieldName;        // a text field on the first page
     bool link = false;            // a link annotation on the first page to the last page
     std::string labelPrefix;      // page labels: prefix with decimal numbers
+    std::size_t padding = 0;      // bytes of varied filler in each page's content
 };
 
 void WriteSamplePdf(const std::string& path, const SamplePdf& sample);

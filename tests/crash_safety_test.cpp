@@ -1,0 +1,90 @@
+// The engine killed at random moments while it saves: the target is always
+// either the previous file or the new one, whole.
+#include "delivery/delivery.h"
+#include "delivery/posix/engine_process.h"
+#include "support/live.h"
+#include "support/pdf_check.h"
+#include "support/process.h"
+#include "support/sample_pdf.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <qpdf/QPDF.hh>
+#include <random>
+#include <thread>
+
+namespace {
+
+bool Execute(const std::string& command)
+{
+    std::uint32_t result = 0;
+    return DdeExecute(command.data(), command.size(), &result) != 0;
+}
+
+std::size_t WholePageCount(const std::string& path)
+{
+    QPDF pdf;
+    pdf.setSuppressWarnings(true);
+    pdf.processFile(path.c_str());
+    std::size_t pages = pdf.getAllPages().size();
+    EXPECT_FALSE(pdf.anyWarnings()) << path << " needed repair";
+    return pages;
+}
+
+TEST(CrashSafety, KillingTheEngineWhileItSavesNeverTearsTheFile)
+{
+    BecomeReaper();
+    ScratchDir dir;
+    WriteSamplePdf(dir / "big.pdf", {.pages = std::vector<std::string>(150, "Big"), .padding = 20000});
+    WriteSamplePdf(dir / "small.pdf", {.pages = {"Small"}});
+    const std::string target = dir / "target.pdf";
+    const std::string open = "[DocOpen(\"" + dir / "big.pdf" + "\")][DocOpen(\"" + dir / "small.pdf" + "\")]";
+    auto saveAs = [&](const char* name) {
+        return "[DocSaveAs(\"" + dir / name + "\",\"" + target + "\")]";
+    };
+
+    // How long one save takes, so that the kills fall before, during and after it.
+    BuildIndex();
+    ASSERT_TRUE(AcrobatStarted());
+    ASSERT_EQ(DdeOpen(), 0);
+    ASSERT_TRUE(Execute(open));
+    auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(Execute(saveAs("small.pdf")));
+    ASSERT_TRUE(Execute(saveAs("big.pdf")));
+    auto saveTime = std::chrono::steady_clock::now() - started;
+    DdeClose();
+    TerminateAcrobat();
+    auto saveUs = std::max<long long>(1000, std::chrono::duration_cast<std::chrono::microseconds>(saveTime).count());
+
+    std::mt19937 random(20261208);
+    int interrupted = 0, completed = 0;
+    for (int round = 0; round < 60; ++round) {
+        BuildIndex();
+        ASSERT_TRUE(AcrobatStarted());
+        ASSERT_EQ(DdeOpen(), 0);
+        ASSERT_TRUE(Execute(open));
+        pid_t engine = EnginePid();
+        long long delay = std::uniform_int_distribution<long long>(0, saveUs * 3 / 2)(random);
+        std::thread killer([engine, delay] {
+            std::this_thread::sleep_for(std::chrono::microseconds(delay));
+            kill(engine, SIGKILL);
+        });
+        bool saved = Execute(saveAs(round % 2 ? "big.pdf" : "small.pdf"));
+        killer.join();
+        DdeClose();
+        TerminateAcrobat();
+        (saved ? completed : interrupted)++;
+
+        std::size_t pages = WholePageCount(target);
+        EXPECT_TRUE(pages == 150 || pages == 1) << "round " << round << ": " << pages << " pages";
+        if (saved) {
+            EXPECT_EQ(pages, round % 2 ? 150u : 1u) << "a save that was answered is on disk";
+        }
+    }
+    EXPECT_TRUE(TakeOrphans().empty());
+    std::printf("kills during or before the save: %d, after it: %d\n", interrupted, completed);
+}
+
+} // namespace
