@@ -1,5 +1,7 @@
 #include "pdf_input.h"
 
+#include "images/image_import.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -36,24 +38,27 @@ std::FILE* OpenRegularFile(const std::string& path)
     return file;
 }
 
-bool HasPdfHeader(std::FILE* file)
+bool HasPdfHeader(std::string_view head)
 {
-    char head[1024];
-    std::size_t got = std::fread(head, 1, sizeof head, file);
-    std::rewind(file);
-    std::string_view text(head, got);
-    return text.find("%PDF-") != std::string_view::npos;
+    return head.find("%PDF-") != std::string_view::npos;
 }
 
-} // namespace
-
-std::shared_ptr<QPDF> OpenPdfFile(const std::string& path)
+std::string ReadRest(std::FILE* file, std::string bytes)
 {
-    std::FILE* file = OpenRegularFile(path);
-    if (!HasPdfHeader(file)) {
-        std::fclose(file);
-        throw std::runtime_error("not a PDF file");
-    }
+    char buffer[1 << 16];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        bytes.append(buffer, got);
+    bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed)
+        throw std::runtime_error("cannot read the file");
+    return bytes;
+}
+
+std::shared_ptr<QPDF> OpenPdf(const std::string& path, std::FILE* file)
+{
+    std::rewind(file);
     auto pdf = std::make_shared<QPDF>();
     pdf->setSuppressWarnings(true);
     try {
@@ -63,7 +68,28 @@ std::shared_ptr<QPDF> OpenPdfFile(const std::string& path)
             throw std::runtime_error("the file is encrypted and needs a password");
         throw std::runtime_error("not a readable PDF: " + e.getMessageDetail());
     }
-    if (pdf->getAllPages().empty())
-        throw std::runtime_error("the document has no pages");
     return pdf;
+}
+
+} // namespace
+
+std::shared_ptr<QPDF> OpenDocumentFile(const std::string& path)
+{
+    std::FILE* file = OpenRegularFile(path);
+    char head[1024];
+    std::size_t got = std::fread(head, 1, sizeof head, file);
+    std::string_view start(head, got);
+    std::shared_ptr<QPDF> document;
+    // An image's signature stands at its first byte; a PDF header may come later.
+    if (SniffImage(start) != ImageKind::None)
+        document = ImportImage(ReadRest(file, std::string(start)));
+    else if (HasPdfHeader(start))
+        document = OpenPdf(path, file);
+    else {
+        std::fclose(file);
+        throw std::runtime_error("neither a PDF nor an image of a kind dochost reads");
+    }
+    if (document->getAllPages().empty())
+        throw std::runtime_error("the document has no pages");
+    return document;
 }

@@ -5,8 +5,9 @@
 
 class QPDF;
 
-// Opens the PDF file at path: damaged files are repaired where qpdf can, an
-// empty user password is tried, and anything that is not a readable PDF with
-// at least one page throws with the reason. Only regular files are read, so a
-// FIFO or a device never blocks the engine.
-std::shared_ptr<QPDF> OpenPdfFile(const std::string& path);
+// Opens the document at path: a PDF (damaged files are repaired where qpdf
+// can, an empty user password is tried) or an image, recognised by its
+// content, as one page per image. Anything else, or a document without pages,
+// throws with the reason. Only regular files are read, so a FIFO or a device
+// never blocks the engine.
+std::shared_ptr<QPDF> OpenDocumentFile(const std::string& path);

@@ -54,7 +54,7 @@ void DocOpen(DocumentTable& documents, const std::string& path)
 {
     if (documents.Find(path) != nullptr)
         return; // already open: nothing to do
-    documents.Add(path, Document{OpenPdfFile(path), {}});
+    documents.Add(path, Document{OpenDocumentFile(path), {}});
 }
 
 void DocInsertPages(DocumentTable& documents, const std::string& targetPath, long long after,
@@ -71,7 +71,7 @@ void DocInsertPages(DocumentTable& documents, const std::string& targetPath, lon
         at = static_cast<std::size_t>(after) + 1;
     else
         throw std::runtime_error("the document has no page " + std::to_string(after));
-    std::shared_ptr<QPDF> source = OpenPdfFile(sourcePath);
+    std::shared_ptr<QPDF> source = OpenDocumentFile(sourcePath);
     InsertPages(*target.pdf, *source, at);
     target.sources.push_back(source);
 }

@@ -112,7 +112,7 @@ TEST_F(Live, AFileThatIsNotADocumentFailsItsCommandsAndTheRestIsJoined)
     RunResult r = RunProgram({Docjoin(), "-w", "0", "-e", "a.pdf", "notes.txt", "c.pdf"}, {.cwd = dir.path});
     EXPECT_EQ(r.status, 1);
     std::string notes = dir / "notes.txt";
-    EXPECT_EQ(r.err, "dochost: DocOpen(" + Q(notes) + "): not a PDF file\n"
+    EXPECT_EQ(r.err, "dochost: DocOpen(" + Q(notes) + "): neither a PDF nor an image of a kind dochost reads\n"
                      "dochost: DocSaveAs(" + Q(notes) + "," + Q(notes + ".pdf") + "): no document is open from this path\n"
                      "dochost: DocInsertPages(" + Q(dir / "out.pdf") + ",PDLastPage," + Q(notes + ".pdf") +
                          "): cannot open the file: No such file or directory\n");

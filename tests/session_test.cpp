@@ -50,8 +50,8 @@ TEST(Session, DocOpenRefusesWhatIsNotAReadablePdf)
     };
     for (const Case& c : std::vector<Case>{
              {"missing.pdf", "cannot open the file: No such file or directory"},
-             {"text.pdf", "not a PDF file"},
-             {"empty.pdf", "not a PDF file"},
+             {"text.pdf", "neither a PDF nor an image of a kind dochost reads"},
+             {"empty.pdf", "neither a PDF nor an image of a kind dochost reads"},
              {"folder.pdf", "not a regular file"},
              {"fifo.pdf", "not a regular file"},
              {"locked-out.pdf", "the file is encrypted and needs a password"},

@@ -1,0 +1,77 @@
+#include "images/exif.h"
+
+#include <cstdint>
+
+namespace {
+
+struct TiffReader {
+    const std::string& data;
+    bool little;
+
+    bool Has(std::size_t at, std::size_t n) const { return at <= data.size() && n <= data.size() - at; }
+    std::uint32_t U16(std::size_t at) const
+    {
+        std::uint8_t a = std::uint8_t(data[at]), b = std::uint8_t(data[at + 1]);
+        return little ? (b << 8 | a) : (a << 8 | b);
+    }
+    std::uint32_t U32(std::size_t at) const
+    {
+        return little ? (U16(at + 2) << 16 | U16(at)) : (U16(at) << 16 | U16(at + 2));
+    }
+};
+
+} // namespace
+
+ExifFacts ReadExif(const std::string& data)
+{
+    ExifFacts facts;
+    if (data.size() < 8 || !(data.compare(0, 4, "II*\0", 4) == 0 || data.compare(0, 4, "MM\0*", 4) == 0))
+        return facts;
+    TiffReader r{data, data[0] == 'I'};
+    std::size_t ifd = r.U32(4);
+    if (!r.Has(ifd, 2))
+        return facts;
+    std::uint32_t count = r.U16(ifd);
+    double xRes = 0, yRes = 0;
+    int unit = 2;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::size_t entry = ifd + 2 + 12 * std::size_t(i);
+        if (!r.Has(entry, 12))
+            break;
+        std::uint32_t tag = r.U16(entry), type = r.U16(entry + 2);
+        auto rational = [&]() -> double {
+            std::size_t at = r.U32(entry + 8);
+            if (type != 5 || !r.Has(at, 8) || r.U32(at + 4) == 0)
+                return 0;
+            return double(r.U32(at)) / double(r.U32(at + 4));
+        };
+        if (tag == 0x0112 && type == 3)
+            facts.orientation = int(r.U16(entry + 8));
+        else if (tag == 0x011a)
+            xRes = rational();
+        else if (tag == 0x011b)
+            yRes = rational();
+        else if (tag == 0x0128 && type == 3)
+            unit = int(r.U16(entry + 8));
+    }
+    if (xRes > 0 && yRes > 0 && (unit == 2 || unit == 3)) {
+        double scale = unit == 3 ? 2.54 : 1.0;
+        facts.xDpi = xRes * scale;
+        facts.yDpi = yRes * scale;
+    }
+    if (facts.orientation < 1 || facts.orientation > 8)
+        facts.orientation = 1;
+    return facts;
+}
+
+void ApplyOrientation(int orientation, ImagePage& page)
+{
+    // 1 as stored, 2 mirrored, 3 turned 180, 4 mirrored then turned 180,
+    // 5 mirrored then turned 270, 6 turned 90, 7 mirrored then turned 90, 8 turned 270.
+    static const int rotate[9] = {0, 0, 0, 180, 180, 270, 90, 90, 270};
+    static const bool mirror[9] = {false, false, true, false, true, true, false, true, false};
+    if (orientation < 1 || orientation > 8)
+        return;
+    page.rotate = rotate[orientation];
+    page.mirror = mirror[orientation];
+}

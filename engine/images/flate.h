@@ -1,0 +1,6 @@
+#pragma once
+
+#include <string>
+
+// zlib-compressed data as FlateDecode reads it.
+std::string CompressFlate(const std::string& data);

@@ -1,0 +1,51 @@
+#include "images/image_import.h"
+
+#include <stdexcept>
+
+ImageKind SniffImage(std::string_view head)
+{
+    auto starts = [&](std::string_view magic) { return head.substr(0, magic.size()) == magic; };
+    if (starts("II*\0") || starts("MM\0*"))
+        return ImageKind::Tiff;
+    if (starts("GIF87a") || starts("GIF89a"))
+        return ImageKind::Gif;
+    if (starts("\x89PNG\r\n\x1a\n"))
+        return ImageKind::Png;
+    if (starts("\xff\xd8\xff"))
+        return ImageKind::Jpeg;
+    if (starts(std::string_view("\0\0\0\x0cjP  \r\n\x87\n", 12)) || starts("\xff\x4f\xff\x51"))
+        return ImageKind::Jpx;
+    if (starts("BM") && head.size() >= 18)
+        return ImageKind::Bmp;
+    if (head.size() >= 3 && head[0] == 'P' && head[1] >= '1' && head[1] <= '6' &&
+        (head[2] == ' ' || head[2] == '\n' || head[2] == '\r' || head[2] == '\t' || head[2] == '#'))
+        return ImageKind::Pnm;
+    if (starts("RIFF") && head.size() >= 12 && head.substr(8, 4) == "WEBP")
+        return ImageKind::WebP;
+    return ImageKind::None;
+}
+
+std::shared_ptr<QPDF> ImportImage(const std::string& bytes)
+{
+    switch (SniffImage(bytes)) {
+    case ImageKind::Tiff:
+        return MakeImageDocument(ReadTiff(bytes));
+    case ImageKind::Gif:
+        return MakeImageDocument(ReadGif(bytes));
+    case ImageKind::Png:
+        return MakeImageDocument(ReadPng(bytes));
+    case ImageKind::Jpeg:
+        return MakeImageDocument(ReadJpeg(bytes));
+    case ImageKind::Jpx:
+        return MakeImageDocument(ReadJpx(bytes));
+    case ImageKind::Bmp:
+        return MakeImageDocument(ReadBmp(bytes));
+    case ImageKind::Pnm:
+        return MakeImageDocument(ReadPnm(bytes));
+    case ImageKind::WebP:
+        return MakeImageDocument(ReadWebP(bytes));
+    case ImageKind::None:
+        break;
+    }
+    throw std::runtime_error("neither a PDF nor an image of a kind dochost reads");
+}

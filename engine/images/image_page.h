@@ -1,0 +1,51 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QPDF;
+
+// One raster as it goes into the PDF: either raw samples (rows packed to
+// whole bytes, high bit first, 16-bit samples big-endian), which are stored
+// with Flate, or data already in a form PDF decodes itself.
+struct Raster {
+    enum class Space { Gray, RGB, CMYK, Indexed } space = Space::Gray;
+    int width = 0;
+    int height = 0;
+    int bitsPerComponent = 8;
+    std::string palette; // Indexed: RGB triples
+    std::string icc;     // an ICC profile for the colour space, when the file has one
+
+    // "" for raw samples; otherwise "/DCTDecode", "/JPXDecode", "/CCITTFaxDecode"
+    // or "/FlateDecode" (with decodeParms), taken as they are.
+    std::string filter;
+    std::string decodeParms; // PDF text of the parameters dictionary, if any
+    std::string decode;      // PDF text of a /Decode array, if any
+    std::string colorKey;    // PDF text of a /Mask colour-key array, if any
+    bool jpxOwnSpace = false; // JPX data that carries its own colour space (and alpha)
+    std::string data;
+
+    std::shared_ptr<Raster> softMask; // 8- or 16-bit Gray alpha, same size
+    std::string matte;                // PDF text of /Matte for premultiplied colour
+};
+
+// A page showing one raster at its resolution, each axis on its own.
+struct ImagePage {
+    Raster raster;
+    double xDpi = 96;
+    double yDpi = 96;
+    int rotate = 0;      // clockwise degrees the page is turned to be shown
+    bool mirror = false; // flipped left to right (before the rotation)
+};
+
+// The resolution used where a file records none.
+constexpr double DefaultDpi = 96;
+
+// A document of the given pages, ready to be saved or inserted from.
+std::shared_ptr<QPDF> MakeImageDocument(const std::vector<ImagePage>& pages);
+
+// Bytes of one row of raw samples.
+std::size_t RowBytes(const Raster& raster);
+int Components(const Raster& raster);

@@ -1,0 +1,453 @@
+// TIFF: every page. CCITT fax data and single-strip JPEG go into the PDF as
+// they are; everything else is decoded with libtiff and stored losslessly.
+#include "images/exif.h"
+#include "images/image_import.h"
+#include "images/raw_limits.h"
+#include "images/tiff_memory.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+// Closes the handle whichever way the page ends.
+struct TiffHandle {
+    TIFF* tiff;
+    ~TiffHandle()
+    {
+        if (tiff != nullptr)
+            TIFFClose(tiff);
+    }
+};
+
+struct Directory {
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t bits = 1, samples = 1, photometric = 0, compression = 1, planar = 1, fillOrder = 1;
+    std::uint16_t orientation = 1, sampleFormat = 1, inkSet = 1, extraCount = 0;
+    std::uint16_t* extraTypes = nullptr;
+    bool tiled = false;
+};
+
+[[noreturn]] void Fail(TiffMemory& memory, const std::string& what)
+{
+    throw std::runtime_error(what + (memory.error.empty() ? "" : ": " + memory.error));
+}
+
+Directory ReadDirectory(TIFF* tiff)
+{
+    Directory d;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &d.width);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &d.height);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &d.bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &d.samples);
+    if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &d.photometric))
+        d.photometric = d.samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISWHITE;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &d.compression);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &d.planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_FILLORDER, &d.fillOrder);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &d.orientation);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &d.sampleFormat);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_INKSET, &d.inkSet);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &d.extraCount, &d.extraTypes);
+    d.tiled = TIFFIsTiled(tiff);
+    return d;
+}
+
+void SetResolution(TIFF* tiff, ImagePage& page)
+{
+    float x = 0, y = 0;
+    std::uint16_t unit = RESUNIT_INCH;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &unit);
+    if (!TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &x) || !TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &y) || !(x > 0) ||
+        !(y > 0))
+        return;
+    if (unit == RESUNIT_INCH || unit == RESUNIT_CENTIMETER) {
+        double scale = unit == RESUNIT_CENTIMETER ? 2.54 : 1.0;
+        page.xDpi = x * scale;
+        page.yDpi = y * scale;
+    } else {
+        page.yDpi = DefaultDpi * y / x;
+    }
+}
+
+std::string RawStrip(TIFF* tiff, TiffMemory& memory, tstrile_t strip)
+{
+    tmsize_t size = TIFFRawStripSize(tiff, strip);
+    if (size <= 0 || std::uint64_t(size) > memory.input->size())
+        Fail(memory, "the TIFF strip is damaged");
+    std::string raw(std::size_t(size), '\0');
+    if (TIFFReadRawStrip(tiff, strip, raw.data(), size) != size)
+        Fail(memory, "the TIFF strip is truncated");
+    return raw;
+}
+
+// The whole page decoded, as libtiff delivers samples: rows padded to bytes,
+// planes one after another for separate planar data, 16-bit in host order.
+std::string DecodeAll(TIFF* tiff, TiffMemory& memory, const Directory& d)
+{
+    int planes = d.planar == PLANARCONFIG_SEPARATE ? d.samples : 1;
+    int perPlane = planes == 1 ? d.samples : 1;
+    std::size_t rowBytes = (std::size_t(d.width) * perPlane * d.bits + 7) / 8;
+    std::string out(rowBytes * d.height * planes, '\0');
+    if (!d.tiled) {
+        std::uint32_t rowsPerStrip = d.height;
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        rowsPerStrip = std::max<std::uint32_t>(1, std::min(rowsPerStrip, d.height));
+        std::uint32_t strips = (d.height + rowsPerStrip - 1) / rowsPerStrip;
+        std::string buffer(std::size_t(TIFFStripSize(tiff)), '\0');
+        for (int p = 0; p < planes; ++p) {
+            for (std::uint32_t s = 0; s < strips; ++s) {
+                std::uint32_t rows = std::min(rowsPerStrip, d.height - s * rowsPerStrip);
+                tmsize_t want = tmsize_t(rows * rowBytes);
+                tmsize_t got = TIFFReadEncodedStrip(tiff, s + p * strips, buffer.data(), tmsize_t(buffer.size()));
+                if (got < want)
+                    Fail(memory, "the TIFF image data is damaged or truncated");
+                std::memcpy(out.data() + (p * std::size_t(d.height) + s * std::size_t(rowsPerStrip)) * rowBytes,
+                            buffer.data(), std::size_t(want));
+            }
+        }
+        return out;
+    }
+    std::uint32_t tileWidth = 0, tileHeight = 0;
+    TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth);
+    TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileHeight);
+    if (tileWidth == 0 || tileHeight == 0 || (std::size_t(tileWidth) * perPlane * d.bits) % 8 != 0)
+        Fail(memory, "the TIFF tiles are invalid");
+    std::size_t tileRowBytes = std::size_t(tileWidth) * perPlane * d.bits / 8;
+    std::string buffer(std::size_t(TIFFTileSize(tiff)), '\0');
+    if (buffer.size() < tileRowBytes * tileHeight)
+        Fail(memory, "the TIFF tiles are invalid");
+    for (int p = 0; p < planes; ++p) {
+        for (std::uint32_t y = 0; y < d.height; y += tileHeight) {
+            for (std::uint32_t x = 0; x < d.width; x += tileWidth) {
+                ttile_t tile = TIFFComputeTile(tiff, x, y, 0, std::uint16_t(p));
+                if (TIFFReadEncodedTile(tiff, tile, buffer.data(), tmsize_t(buffer.size())) < 0)
+                    Fail(memory, "the TIFF image data is damaged or truncated");
+                std::size_t startByte = std::size_t(x) * perPlane * d.bits / 8;
+                std::size_t copy = std::min(tileRowBytes, rowBytes - startByte);
+                for (std::uint32_t row = 0; row < tileHeight && y + row < d.height; ++row)
+                    std::memcpy(out.data() + (p * std::size_t(d.height) + y + row) * rowBytes + startByte,
+                                buffer.data() + row * tileRowBytes, copy);
+            }
+        }
+    }
+    return out;
+}
+
+// Interleaves separate planes and puts 16-bit samples in PDF's (big-endian) order.
+std::string Interleave(const std::string& planes, const Directory& d)
+{
+    std::string out;
+    int bytes = d.bits / 8;
+    if (d.planar == PLANARCONFIG_SEPARATE && d.samples > 1) {
+        std::size_t pixels = std::size_t(d.width) * d.height;
+        out.resize(pixels * d.samples * bytes);
+        for (std::size_t i = 0; i < pixels; ++i)
+            for (int s = 0; s < d.samples; ++s)
+                std::memcpy(&out[(i * d.samples + s) * bytes], &planes[(s * pixels + i) * bytes], std::size_t(bytes));
+    } else {
+        out = planes;
+    }
+    if (d.bits == 16) {
+        std::uint16_t probe = 1;
+        bool little = *reinterpret_cast<std::uint8_t*>(&probe) == 1;
+        for (std::size_t i = 0; little && i + 1 < out.size(); i += 2)
+            std::swap(out[i], out[i + 1]);
+    }
+    return out;
+}
+
+// Splits the first extra sample off as alpha; further extra samples are dropped.
+void SplitSamples(const std::string& pixels, const Directory& d, int colors, bool alpha, Raster& raster)
+{
+    int bytes = d.bits / 8;
+    std::size_t count = std::size_t(d.width) * d.height;
+    std::size_t pixel = std::size_t(d.samples) * bytes, colorBytes = std::size_t(colors) * bytes;
+    raster.data.resize(count * colorBytes);
+    std::string mask(alpha ? count * bytes : 0, '\0');
+    for (std::size_t i = 0; i < count; ++i) {
+        std::memcpy(&raster.data[i * colorBytes], &pixels[i * pixel], colorBytes);
+        if (alpha)
+            std::memcpy(&mask[i * bytes], &pixels[i * pixel + colorBytes], std::size_t(bytes));
+    }
+    if (alpha) {
+        raster.softMask = std::make_shared<Raster>();
+        raster.softMask->width = raster.width;
+        raster.softMask->height = raster.height;
+        raster.softMask->bitsPerComponent = d.bits;
+        raster.softMask->data = std::move(mask);
+    }
+}
+
+bool CcittPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster& r)
+{
+    if ((d.compression != COMPRESSION_CCITTFAX3 && d.compression != COMPRESSION_CCITTFAX4) || d.bits != 1 ||
+        d.samples != 1 || d.tiled || TIFFNumberOfStrips(tiff) != 1)
+        return false;
+    std::uint32_t options = 0;
+    if (d.compression == COMPRESSION_CCITTFAX3) {
+        TIFFGetField(tiff, TIFFTAG_GROUP3OPTIONS, &options);
+        if (options & GROUP3OPT_UNCOMPRESSED)
+            return false;
+    }
+    r.data = RawStrip(tiff, memory, 0);
+    if (d.fillOrder == FILLORDER_LSB2MSB)
+        TIFFReverseBits(reinterpret_cast<std::uint8_t*>(r.data.data()), tmsize_t(r.data.size()));
+    int k = d.compression == COMPRESSION_CCITTFAX4 ? -1 : (options & GROUP3OPT_2DENCODING) ? 1 : 0;
+    r.filter = "/CCITTFaxDecode";
+    r.decodeParms = "<< /K " + std::to_string(k) + " /Columns " + std::to_string(d.width) + " /Rows " +
+                    std::to_string(d.height) + ((options & GROUP3OPT_FILLBITS) ? " /EncodedByteAlign true" : "") +
+                    " >>";
+    r.bitsPerComponent = 1;
+    // The codes' white runs are 0 bits for min-is-white data, which PDF shows as black unless inverted.
+    if (d.photometric == PHOTOMETRIC_MINISBLACK)
+        r.decode = "[1 0]";
+    return true;
+}
+
+// Bilevel rows (0 = white when minIsWhite) as one CCITT G4 strip, re-encoded by libtiff.
+std::string EncodeG4(const std::string& rows, std::uint32_t width, std::uint32_t height)
+{
+    std::string encoded;
+    TiffMemory out;
+    out.output = &encoded;
+    TiffHandle writer{OpenTiffMemory(out, "w")};
+    if (writer.tiff == nullptr)
+        Fail(out, "cannot encode the fax page");
+    TIFFSetField(writer.tiff, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(writer.tiff, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(writer.tiff, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(writer.tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(writer.tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    TIFFSetField(writer.tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(writer.tiff, TIFFTAG_ROWSPERSTRIP, height);
+    if (TIFFWriteEncodedStrip(writer.tiff, 0, const_cast<char*>(rows.data()), tmsize_t(rows.size())) < 0)
+        Fail(out, "cannot encode the fax page");
+    TIFFClose(writer.tiff);
+    writer.tiff = nullptr;
+
+    TiffMemory in;
+    in.input = &encoded;
+    TiffHandle reader{OpenTiffMemory(in, "r")};
+    if (reader.tiff == nullptr)
+        Fail(in, "cannot encode the fax page");
+    return RawStrip(reader.tiff, in, 0);
+}
+
+// Fax data in several strips: decoded, then encoded again as one G4 strip.
+bool CcittJoinedStrips(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster& r)
+{
+    if ((d.compression != COMPRESSION_CCITTFAX3 && d.compression != COMPRESSION_CCITTFAX4) || d.bits != 1 ||
+        d.samples != 1)
+        return false;
+    std::string rows = DecodeAll(tiff, memory, d);
+    if (d.photometric == PHOTOMETRIC_MINISBLACK)
+        for (char& c : rows)
+            c = char(~c);
+    r.data = EncodeG4(rows, d.width, d.height);
+    r.filter = "/CCITTFaxDecode";
+    r.decodeParms =
+        "<< /K -1 /Columns " + std::to_string(d.width) + " /Rows " + std::to_string(d.height) + " >>";
+    r.bitsPerComponent = 1;
+    return true;
+}
+
+bool JpegPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster& r)
+{
+    if (d.compression != COMPRESSION_JPEG || d.bits != 8 || d.tiled || TIFFNumberOfStrips(tiff) != 1 ||
+        (d.planar == PLANARCONFIG_SEPARATE && d.samples > 1) || d.extraCount != 0)
+        return false;
+    int colors;
+    if (d.photometric == PHOTOMETRIC_YCBCR || d.photometric == PHOTOMETRIC_RGB)
+        colors = 3;
+    else if (d.photometric == PHOTOMETRIC_MINISBLACK)
+        colors = 1;
+    else if (d.photometric == PHOTOMETRIC_SEPARATED && d.inkSet == INKSET_CMYK)
+        colors = 4;
+    else
+        return false;
+    if (d.samples != colors)
+        return false;
+    std::string strip = RawStrip(tiff, memory, 0);
+    std::uint32_t tableLength = 0;
+    void* tables = nullptr;
+    std::string jpeg;
+    if (TIFFGetField(tiff, TIFFTAG_JPEGTABLES, &tableLength, &tables) && tableLength >= 4) {
+        // The tables' stream without its end marker, then the strip without its start marker.
+        jpeg.assign(static_cast<const char*>(tables), tableLength - 2);
+        if (strip.size() < 2)
+            return false;
+        jpeg.append(strip, 2, std::string::npos);
+    } else {
+        jpeg = strip;
+    }
+    std::vector<ImagePage> parsed;
+    try {
+        parsed = ReadJpeg(jpeg);
+    } catch (const std::exception&) {
+        return false; // not a whole JPEG stream: decode it instead
+    }
+    const Raster& inner = parsed.front().raster;
+    if (inner.width != r.width || inner.height != r.height || Components(inner) != colors)
+        return false;
+    r.space = inner.space;
+    r.filter = "/DCTDecode";
+    r.data = std::move(jpeg);
+    if (d.photometric == PHOTOMETRIC_RGB)
+        r.decodeParms = "<< /ColorTransform 0 >>";
+    return true;
+}
+
+// Anything libtiff can turn into RGBA: 8 bits a sample, alpha premultiplied.
+void ReadAsRgba(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster& r)
+{
+    char why[1024] = "";
+    if (!TIFFRGBAImageOK(tiff, why))
+        throw std::runtime_error(std::string("this kind of TIFF is not supported: ") + why);
+    CheckRawSize(d.width, d.height, 32);
+    std::vector<std::uint32_t> pixels(std::size_t(d.width) * d.height);
+    if (!TIFFReadRGBAImageOriented(tiff, d.width, d.height, pixels.data(), ORIENTATION_TOPLEFT, 0))
+        Fail(memory, "the TIFF image data is damaged or truncated");
+    r.space = Raster::Space::RGB;
+    r.bitsPerComponent = 8;
+    r.data.resize(pixels.size() * 3);
+    bool alpha = d.extraCount > 0;
+    std::string mask(alpha ? pixels.size() : 0, '\0');
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        r.data[3 * i] = char(TIFFGetR(pixels[i]));
+        r.data[3 * i + 1] = char(TIFFGetG(pixels[i]));
+        r.data[3 * i + 2] = char(TIFFGetB(pixels[i]));
+        if (alpha)
+            mask[i] = char(TIFFGetA(pixels[i]));
+    }
+    if (alpha) {
+        r.softMask = std::make_shared<Raster>();
+        r.softMask->width = r.width;
+        r.softMask->height = r.height;
+        r.softMask->data = std::move(mask);
+        r.matte = "[0 0 0]";
+    }
+}
+
+void ReadSamples(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster& r)
+{
+    bool depthOk = d.bits == 1 || d.bits == 2 || d.bits == 4 || d.bits == 8 || d.bits == 16;
+    int colors = 0;
+    switch (d.photometric) {
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_MINISBLACK:
+        colors = 1;
+        r.space = Raster::Space::Gray;
+        break;
+    case PHOTOMETRIC_RGB:
+        colors = 3;
+        r.space = Raster::Space::RGB;
+        break;
+    case PHOTOMETRIC_PALETTE:
+        colors = 1;
+        r.space = Raster::Space::Indexed;
+        depthOk = d.bits <= 8;
+        break;
+    case PHOTOMETRIC_SEPARATED:
+        colors = d.inkSet == INKSET_CMYK ? 4 : 0;
+        r.space = Raster::Space::CMYK;
+        break;
+    default:
+        break;
+    }
+    bool alpha = d.extraCount > 0 && (d.extraTypes[0] == EXTRASAMPLE_ASSOCALPHA ||
+                                      d.extraTypes[0] == EXTRASAMPLE_UNASSALPHA);
+    bool plain = colors > 0 && depthOk && d.sampleFormat == SAMPLEFORMAT_UINT &&
+                 d.samples == colors + d.extraCount && (d.extraCount == 0 || d.bits >= 8) &&
+                 d.compression != COMPRESSION_JPEG && d.compression != COMPRESSION_OJPEG;
+    if (!plain) {
+        ReadAsRgba(tiff, memory, d, r);
+        return;
+    }
+    CheckRawSize(d.width, d.height, std::uint64_t(d.samples) * d.bits);
+    r.bitsPerComponent = d.bits;
+    std::string pixels = Interleave(DecodeAll(tiff, memory, d), d);
+    if (d.extraCount == 0)
+        r.data = std::move(pixels);
+    else
+        SplitSamples(pixels, d, colors, alpha, r);
+    if (alpha && d.extraTypes[0] == EXTRASAMPLE_ASSOCALPHA)
+        r.matte = colors == 1 ? "[0]" : colors == 3 ? "[0 0 0]" : "[0 0 0 0]";
+    if (d.photometric == PHOTOMETRIC_MINISWHITE)
+        r.decode = "[1 0]";
+    if (d.photometric == PHOTOMETRIC_PALETTE) {
+        std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+        if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &red, &green, &blue))
+            Fail(memory, "the TIFF palette is missing");
+        std::size_t entries = std::size_t(1) << d.bits;
+        // Colour maps hold 16-bit values; old writers put 8-bit values in them.
+        bool eightBit = true;
+        for (std::size_t i = 0; i < entries; ++i)
+            eightBit &= red[i] < 256 && green[i] < 256 && blue[i] < 256;
+        for (std::size_t i = 0; i < entries; ++i)
+            for (std::uint16_t* channel : {red, green, blue})
+                r.palette += char(eightBit ? channel[i] : channel[i] >> 8);
+    }
+}
+
+ImagePage ReadPage(TIFF* tiff, TiffMemory& memory)
+{
+    Directory d = ReadDirectory(tiff);
+    CheckRawSize(d.width, d.height, 1);
+    ImagePage page;
+    Raster& r = page.raster;
+    r.width = int(d.width);
+    r.height = int(d.height);
+    SetResolution(tiff, page);
+    ApplyOrientation(d.orientation, page);
+    std::uint32_t iccLength = 0;
+    void* icc = nullptr;
+    if (d.photometric != PHOTOMETRIC_PALETTE && TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &iccLength, &icc))
+        r.icc.assign(static_cast<const char*>(icc), iccLength);
+
+    if (CcittPassThrough(tiff, memory, d, r) || CcittJoinedStrips(tiff, memory, d, r) ||
+        JpegPassThrough(tiff, memory, d, r))
+        return page;
+    if (d.compression == COMPRESSION_JPEG && d.photometric == PHOTOMETRIC_YCBCR) {
+        // Let libtiff's JPEG codec convert to RGB, then read plain samples.
+        TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        Directory rgb = d;
+        rgb.photometric = PHOTOMETRIC_RGB;
+        rgb.compression = COMPRESSION_NONE; // samples now arrive decoded
+        r.space = Raster::Space::RGB;
+        r.bitsPerComponent = 8;
+        if (d.bits == 8 && d.samples == 3 && d.extraCount == 0) {
+            r.data = Interleave(DecodeAll(tiff, memory, rgb), rgb);
+            return page;
+        }
+    }
+    if (d.compression == COMPRESSION_JPEG && d.photometric != PHOTOMETRIC_YCBCR && d.bits == 8) {
+        Directory plain = d;
+        plain.compression = COMPRESSION_NONE;
+        ReadSamples(tiff, memory, plain, r);
+        return page;
+    }
+    ReadSamples(tiff, memory, d, r);
+    return page;
+}
+
+} // namespace
+
+std::vector<ImagePage> ReadTiff(const std::string& bytes)
+{
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+    TiffMemory memory;
+    memory.input = &bytes;
+    TiffHandle handle{OpenTiffMemory(memory, "rm")};
+    if (handle.tiff == nullptr)
+        Fail(memory, "not a readable TIFF file");
+    std::vector<ImagePage> pages;
+    do {
+        pages.push_back(ReadPage(handle.tiff, memory));
+        memory.error.clear();
+    } while (TIFFReadDirectory(handle.tiff));
+    if (!memory.error.empty())
+        Fail(memory, "the TIFF file is damaged after page " + std::to_string(pages.size()));
+    return pages;
+}

@@ -1,0 +1,145 @@
+#include "support/image_writers.h"
+
+#include <cstring>
+#include <stdexcept>
+#include <tiffio.h>
+
+Pixels Expand(const Indexed& image)
+{
+    bool alpha = !image.alphas.empty();
+    Pixels out{image.indices.width, image.indices.height, alpha ? 4 : 3, 8, {}};
+    out.samples.resize(std::size_t(out.width) * out.height * out.channels);
+    for (int y = 0; y < out.height; ++y)
+        for (int x = 0; x < out.width; ++x) {
+            std::size_t i = image.indices.At(x, y, 0);
+            for (int c = 0; c < 3; ++c)
+                out.At(x, y, c) = std::uint8_t(image.palette[3 * i + c]);
+            if (alpha)
+                out.At(x, y, 3) = i < image.alphas.size() ? std::uint8_t(image.alphas[i]) : 255;
+        }
+    return out;
+}
+
+static void Pack(const Pixels& p, int y, std::vector<std::uint8_t>& row)
+{
+    row.assign((std::size_t(p.width) * p.channels * p.depth + 7) / 8, 0);
+    for (int x = 0; x < p.width; ++x)
+        for (int c = 0; c < p.channels; ++c) {
+            std::size_t i = std::size_t(x) * p.channels + c;
+            std::uint16_t v = p.At(x, y, c);
+            if (p.depth == 16) {
+                std::uint16_t native = v;
+                std::memcpy(&row[2 * i], &native, 2);
+            } else if (p.depth == 8) {
+                row[i] = std::uint8_t(v);
+            } else {
+                std::size_t bit = i * p.depth;
+                row[bit / 8] |= std::uint8_t(v << (8 - p.depth - bit % 8));
+            }
+        }
+}
+
+void WriteTiff(const std::string& path, const std::vector<TiffPage>& pages)
+{
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    if (tiff == nullptr)
+        throw std::runtime_error("cannot write " + path);
+    for (const TiffPage& page : pages) {
+        const Pixels& p = page.pixels;
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, p.width);
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, p.height);
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, p.depth);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, p.channels);
+        TIFFSetField(tiff, TIFFTAG_COMPRESSION, page.compression);
+        int photometric = page.photometric >= 0 ? page.photometric
+                          : p.channels >= 3     ? PHOTOMETRIC_RGB
+                                                : PHOTOMETRIC_MINISBLACK;
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, photometric);
+        if (photometric == PHOTOMETRIC_SEPARATED)
+            TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
+        if (photometric == PHOTOMETRIC_PALETTE) {
+            std::size_t n = std::size_t(1) << p.depth;
+            std::vector<std::uint16_t> r(n), g(n), b(n);
+            for (std::size_t i = 0; i < n && 3 * i + 2 < page.palette.size(); ++i) {
+                r[i] = std::uint16_t(std::uint8_t(page.palette[3 * i]) * 257);
+                g[i] = std::uint16_t(std::uint8_t(page.palette[3 * i + 1]) * 257);
+                b[i] = std::uint16_t(std::uint8_t(page.palette[3 * i + 2]) * 257);
+            }
+            TIFFSetField(tiff, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
+        }
+        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, page.separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+        if (page.lsbFirst)
+            TIFFSetField(tiff, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
+        if (page.xDpi > 0) {
+            TIFFSetField(tiff, TIFFTAG_XRESOLUTION, float(page.xDpi));
+            TIFFSetField(tiff, TIFFTAG_YRESOLUTION, float(page.yDpi));
+            TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, page.unit);
+        }
+        if (page.predictor != 1)
+            TIFFSetField(tiff, TIFFTAG_PREDICTOR, page.predictor);
+        if (page.extra >= 0) {
+            std::uint16_t type = std::uint16_t(page.extra);
+            TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &type);
+        }
+        if (page.orientation != 1)
+            TIFFSetField(tiff, TIFFTAG_ORIENTATION, page.orientation);
+        if (page.compression == COMPRESSION_CCITTFAX3)
+            TIFFSetField(tiff, TIFFTAG_GROUP3OPTIONS, page.g3Options);
+        if (page.compression == COMPRESSION_JPEG) {
+            TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, 90);
+            if (photometric == PHOTOMETRIC_YCBCR)
+                TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        }
+        if (pages.size() > 1) {
+            TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        }
+
+        int planes = page.separate ? p.channels : 1;
+        Pixels plane = p;
+        std::vector<std::uint8_t> row;
+        if (page.tile > 0) {
+            TIFFSetField(tiff, TIFFTAG_TILEWIDTH, page.tile);
+            TIFFSetField(tiff, TIFFTAG_TILELENGTH, page.tile);
+            std::vector<std::uint8_t> buffer(std::size_t(TIFFTileSize(tiff)));
+            for (int s = 0; s < planes; ++s) {
+                Pixels one = p;
+                if (page.separate) {
+                    one.channels = 1;
+                    one.samples.clear();
+                    for (std::size_t i = s; i < p.samples.size(); i += p.channels)
+                        one.samples.push_back(p.samples[i]);
+                }
+                for (int ty = 0; ty < p.height; ty += page.tile)
+                    for (int tx = 0; tx < p.width; tx += page.tile) {
+                        std::fill(buffer.begin(), buffer.end(), 0);
+                        std::size_t tileRow = std::size_t(page.tile) * one.channels * one.depth / 8;
+                        for (int y = ty; y < ty + page.tile && y < p.height; ++y) {
+                            Pack(one, y, row);
+                            std::size_t from = std::size_t(tx) * one.channels * one.depth / 8;
+                            std::size_t n = std::min(tileRow, row.size() - from);
+                            std::memcpy(&buffer[std::size_t(y - ty) * tileRow], &row[from], n);
+                        }
+                        TIFFWriteTile(tiff, buffer.data(), std::uint32_t(tx), std::uint32_t(ty), 0, std::uint16_t(s));
+                    }
+            }
+        } else {
+            TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, page.rowsPerStrip > 0 ? page.rowsPerStrip : p.height);
+            for (int s = 0; s < planes; ++s) {
+                Pixels one = p;
+                if (page.separate) {
+                    one.channels = 1;
+                    one.samples.clear();
+                    for (std::size_t i = s; i < p.samples.size(); i += p.channels)
+                        one.samples.push_back(p.samples[i]);
+                }
+                for (int y = 0; y < p.height; ++y) {
+                    Pack(one, y, row);
+                    if (TIFFWriteScanline(tiff, row.data(), std::uint32_t(y), std::uint16_t(s)) < 0)
+                        throw std::runtime_error("cannot write a TIFF row");
+                }
+            }
+        }
+        TIFFWriteDirectory(tiff);
+    }
+    TIFFClose(tiff);
+}
