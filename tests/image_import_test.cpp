@@ -99,7 +99,7 @@ TEST_F(ImageCorpus, EachImageBecomesPagesThatShowItPixelForPixel)
 {
     for (const CorpusFile& file : *corpus) {
         Session session;
-        std::string pdf = dir->path + "/" + file.name + ".pdf", err;
+        std::string pdf = dir->path + "/" + file.name + ".converted.pdf", err;
         ASSERT_TRUE(Convert(session, dir->path + "/" + file.name, pdf, err)) << file.name << ": " << err;
         EXPECT_TRUE(QpdfAccepts(pdf)) << file.name;
         ExpectPagesShow(pdf, 1, file);
@@ -126,6 +126,79 @@ TEST_F(ImageCorpus, PagesAreTheImageSizeAtItsResolution)
             EXPECT_NEAR(box.ury - box.lly, height * 72 / expected.yDpi, 1e-3) << file.name << " page " << i + 1;
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ImageCorpus, DamagedAndTruncatedFilesFailCleanlyAndDisturbNothing)
+{
+    std::string good = dir->path + "/g4.tif";
+    for (const CorpusFile& file : *corpus) {
+        std::string bytes = ReadFile(dir->path + "/" + file.name);
+        std::string flipped = bytes;
+        for (std::size_t i = bytes.size() / 2; i < std::min(bytes.size(), bytes.size() / 2 + 48); ++i)
+            flipped[i] = char(flipped[i] ^ 0x5a);
+        struct Variant {
+            std::string suffix, bytes;
+            bool mustFail;
+        };
+        for (const Variant& v : std::vector<Variant>{{"cut", bytes.substr(0, bytes.size() * 45 / 100), true},
+                                                      {"header", bytes.substr(0, 40), true},
+                                                      {"short", bytes.substr(0, bytes.size() - 1), false},
+                                                      {"flipped", flipped, false}}) {
+            std::string path = dir->path + "/broken-" + v.suffix + "-" + file.name;
+            WriteFile(path, v.bytes);
+            Session session;
+            testing::internal::CaptureStderr();
+            ASSERT_TRUE(session.Execute("[DocOpen(\"" + good + "\")]"));
+            bool opened = session.Execute("[DocOpen(\"" + path + "\")]");
+            std::string err = testing::internal::GetCapturedStderr();
+            SCOPED_TRACE(path);
+            if (v.mustFail)
+                EXPECT_FALSE(opened);
+            if (!opened) {
+                EXPECT_EQ(err.rfind("dochost: DocOpen(\"" + path + "\"): ", 0), 0u) << err;
+                EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+            }
+            EXPECT_EQ(session.Documents().Size(), opened ? 2u : 1u);
+            // The other document is as it was, and so is the engine.
+            std::string pdf = dir->path + "/after-broken.pdf";
+            testing::internal::CaptureStderr();
+            EXPECT_TRUE(session.Execute("[DocSaveAs(\"" + good + "\",\"" + pdf + "\")]"));
+            testing::internal::GetCapturedStderr();
+            EXPECT_EQ(PageImages(pdf).size(), 1u);
+        }
+    }
+}
+
+TEST_F(ImageCorpus, AJoinOfTheWholeCorpusWithABrokenFileKeepsEveryOtherPage)
+{
+    std::vector<std::string> args = {Docjoin(), "-w", "0", "-o", "corpus.pdf"};
+    for (const CorpusFile& file : *corpus) {
+        args.push_back(file.name);
+        if (args.size() == 12) {
+            WriteFile(dir->path + "/cut.png", ReadFile(dir->path + "/rgb8.png").substr(0, 300));
+            args.push_back("cut.png");
+        }
+    }
+    RunResult r = RunProgram(args, {.cwd = dir->path});
+    EXPECT_EQ(r.status, 1);
+    std::string cut = dir->path + "/cut.png";
+    EXPECT_EQ(r.err.rfind("dochost: DocOpen(\"" + cut + "\"): the PNG file is truncated\n", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 3) << "open, save and insert of the broken file: " << r.err;
+
+    std::string pdf = dir->path + "/corpus.pdf";
+    EXPECT_TRUE(QpdfAccepts(pdf));
+    int page = 1;
+    for (const CorpusFile& file : *corpus) {
+        ExpectPagesShow(pdf, page, file);
+        page += int(file.pages.size());
+    }
+    QPDF reader;
+    reader.processFile(pdf.c_str());
+    EXPECT_EQ(int(reader.getAllPages().size()), page - 1);
 }
 
 } // namespace
