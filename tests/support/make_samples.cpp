@@ -17,10 +17,38 @@ static Pixels Scan(int width, int height, unsigned seed)
     return bits;
 }
 
+// Larger sets for the benchmarks: scans, photos and web images.
+static void WriteBenchSets(const std::string& folder)
+{
+    for (unsigned i = 0; i < 12; ++i) {
+        std::string name = folder + "/scans/scan" + std::to_string(10 + i) + ".tif";
+        std::vector<TiffPage> pages;
+        for (unsigned p = 0; p < (i == 0 ? 10u : 1u); ++p)
+            pages.push_back({.pixels = Scan(1700, 2200, i * 31 + p), .compression = COMPRESSION_CCITTFAX4,
+                             .photometric = PHOTOMETRIC_MINISWHITE, .xDpi = 200, .yDpi = 200});
+        WriteTiff(name, pages);
+    }
+    for (unsigned i = 0; i < 8; ++i)
+        WriteJpeg(folder + "/photos/photo" + std::to_string(10 + i) + ".jpg", Pattern(2000, 1500, 3, 8, 100 + i),
+                  {.dpi = 300, .quality = 85});
+    for (unsigned i = 0; i < 6; ++i) {
+        WritePng(folder + "/web/image" + std::to_string(10 + i) + ".png", Pattern(1200, 900, 3, 8, 200 + i));
+        Indexed gif;
+        gif.indices = Pattern(800, 600, 1, 8, 300 + i);
+        for (int c = 0; c < 256; ++c)
+            gif.palette += {char(c), char((c * 3) % 256), char(255 - c)};
+        WriteGif(folder + "/web/image" + std::to_string(20 + i) + ".gif", 800, 600, {{.image = gif}});
+    }
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::string(argv[1]) == "--bench") {
+        WriteBenchSets(argv[2]);
+        return 0;
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <folder>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--bench] <folder>\n", argv[0]);
         return 2;
     }
     std::string folder = argv[1];
