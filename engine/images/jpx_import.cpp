@@ -189,7 +189,7 @@ std::vector<ImagePage> ReadJpx(const std::string& bytes)
     r.filter = "/JPXDecode";
     r.data = bytes;
     if (jp2) {
-        // The file's own colour specification (and any alpha channel) stands.
+        // The file's own colour space (and any alpha channel) stands.
         r.jpxOwnSpace = true;
     } else {
         // A bare codestream says nothing of colour: name it from the components.

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <tiffio.h>
 
@@ -27,6 +28,36 @@ Pixels Pattern(int width, int height, int channels, int depth, unsigned seed)
         }
     }
     return p;
+}
+
+std::vector<std::uint8_t> PackRow(const Pixels& p, int y, bool bigEndian)
+{
+    std::vector<std::uint8_t> row((std::size_t(p.width) * p.channels * p.depth + 7) / 8, 0);
+    for (int x = 0; x < p.width; ++x)
+        for (int c = 0; c < p.channels; ++c) {
+            std::size_t i = std::size_t(x) * p.channels + c;
+            std::uint16_t v = p.At(x, y, c);
+            if (p.depth == 16 && bigEndian) {
+                row[2 * i] = std::uint8_t(v >> 8);
+                row[2 * i + 1] = std::uint8_t(v);
+            } else if (p.depth == 16) {
+                std::memcpy(&row[2 * i], &v, 2);
+            } else if (p.depth == 8) {
+                row[i] = std::uint8_t(v);
+            } else {
+                std::size_t bit = i * p.depth;
+                row[bit / 8] |= std::uint8_t(v << (8 - p.depth - bit % 8));
+            }
+        }
+    return row;
+}
+
+Pixels Channel(const Pixels& p, int channel)
+{
+    Pixels one{p.width, p.height, 1, p.depth, {}};
+    for (std::size_t i = std::size_t(channel); i < p.samples.size(); i += std::size_t(p.channels))
+        one.samples.push_back(p.samples[i]);
+    return one;
 }
 
 namespace {

@@ -18,6 +18,13 @@ struct Pixels {
 // Content that compresses like a photo or a scan: gradients, edges and noise.
 Pixels Pattern(int width, int height, int channels, int depth, unsigned seed);
 
+// Row y packed as image files store it: samples high bit first, 16-bit
+// samples big-endian or in the host's order.
+std::vector<std::uint8_t> PackRow(const Pixels& pixels, int y, bool bigEndian);
+
+// The samples of one channel alone.
+Pixels Channel(const Pixels& pixels, int channel);
+
 // An RGB image of 8 bits a sample, as a reader shows it.
 struct Rgb8 {
     int width = 0, height = 0;

@@ -65,25 +65,9 @@ void WritePngRows(const std::string& path, int width, int height, int depth, int
 
 std::vector<std::vector<std::uint8_t>> BigEndianRows(const Pixels& p)
 {
-    std::vector<std::vector<std::uint8_t>> rows(std::size_t(p.height));
-    for (int y = 0; y < p.height; ++y) {
-        auto& row = rows[std::size_t(y)];
-        row.assign((std::size_t(p.width) * p.channels * p.depth + 7) / 8, 0);
-        for (int x = 0; x < p.width; ++x)
-            for (int c = 0; c < p.channels; ++c) {
-                std::size_t i = std::size_t(x) * p.channels + c;
-                std::uint16_t v = p.At(x, y, c);
-                if (p.depth == 16) {
-                    row[2 * i] = std::uint8_t(v >> 8);
-                    row[2 * i + 1] = std::uint8_t(v);
-                } else if (p.depth == 8) {
-                    row[i] = std::uint8_t(v);
-                } else {
-                    std::size_t bit = i * p.depth;
-                    row[bit / 8] |= std::uint8_t(v << (8 - p.depth - bit % 8));
-                }
-            }
-    }
+    std::vector<std::vector<std::uint8_t>> rows;
+    for (int y = 0; y < p.height; ++y)
+        rows.push_back(PackRow(p, y, true));
     return rows;
 }
 

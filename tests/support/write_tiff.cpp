@@ -20,25 +20,6 @@ Pixels Expand(const Indexed& image)
     return out;
 }
 
-static void Pack(const Pixels& p, int y, std::vector<std::uint8_t>& row)
-{
-    row.assign((std::size_t(p.width) * p.channels * p.depth + 7) / 8, 0);
-    for (int x = 0; x < p.width; ++x)
-        for (int c = 0; c < p.channels; ++c) {
-            std::size_t i = std::size_t(x) * p.channels + c;
-            std::uint16_t v = p.At(x, y, c);
-            if (p.depth == 16) {
-                std::uint16_t native = v;
-                std::memcpy(&row[2 * i], &native, 2);
-            } else if (p.depth == 8) {
-                row[i] = std::uint8_t(v);
-            } else {
-                std::size_t bit = i * p.depth;
-                row[bit / 8] |= std::uint8_t(v << (8 - p.depth - bit % 8));
-            }
-        }
-}
-
 void WriteTiff(const std::string& path, const std::vector<TiffPage>& pages)
 {
     TIFF* tiff = TIFFOpen(path.c_str(), "w");
@@ -95,26 +76,19 @@ void WriteTiff(const std::string& path, const std::vector<TiffPage>& pages)
         }
 
         int planes = page.separate ? p.channels : 1;
-        Pixels plane = p;
         std::vector<std::uint8_t> row;
         if (page.tile > 0) {
             TIFFSetField(tiff, TIFFTAG_TILEWIDTH, page.tile);
             TIFFSetField(tiff, TIFFTAG_TILELENGTH, page.tile);
             std::vector<std::uint8_t> buffer(std::size_t(TIFFTileSize(tiff)));
             for (int s = 0; s < planes; ++s) {
-                Pixels one = p;
-                if (page.separate) {
-                    one.channels = 1;
-                    one.samples.clear();
-                    for (std::size_t i = s; i < p.samples.size(); i += p.channels)
-                        one.samples.push_back(p.samples[i]);
-                }
+                Pixels one = page.separate ? Channel(p, s) : p;
                 for (int ty = 0; ty < p.height; ty += page.tile)
                     for (int tx = 0; tx < p.width; tx += page.tile) {
                         std::fill(buffer.begin(), buffer.end(), 0);
                         std::size_t tileRow = std::size_t(page.tile) * one.channels * one.depth / 8;
                         for (int y = ty; y < ty + page.tile && y < p.height; ++y) {
-                            Pack(one, y, row);
+                            row = PackRow(one, y, false);
                             std::size_t from = std::size_t(tx) * one.channels * one.depth / 8;
                             std::size_t n = std::min(tileRow, row.size() - from);
                             std::memcpy(&buffer[std::size_t(y - ty) * tileRow], &row[from], n);
@@ -125,15 +99,9 @@ void WriteTiff(const std::string& path, const std::vector<TiffPage>& pages)
         } else {
             TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, page.rowsPerStrip > 0 ? page.rowsPerStrip : p.height);
             for (int s = 0; s < planes; ++s) {
-                Pixels one = p;
-                if (page.separate) {
-                    one.channels = 1;
-                    one.samples.clear();
-                    for (std::size_t i = s; i < p.samples.size(); i += p.channels)
-                        one.samples.push_back(p.samples[i]);
-                }
+                Pixels one = page.separate ? Channel(p, s) : p;
                 for (int y = 0; y < p.height; ++y) {
-                    Pack(one, y, row);
+                    row = PackRow(one, y, false);
                     if (TIFFWriteScanline(tiff, row.data(), std::uint32_t(y), std::uint16_t(s)) < 0)
                         throw std::runtime_error("cannot write a TIFF row");
                 }
