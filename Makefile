@@ -3,10 +3,12 @@
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CTEST_JOBS ?= 4
 
-.PHONY: all deps build build-asan test demo clean
+.PHONY: all deps build build-asan build-fuzz test fuzz demo clean
 
 all: build
 
@@ -25,8 +27,17 @@ test: build build-asan
 	ctest --test-dir $(BUILD) --output-on-failure -j$(CTEST_JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(CTEST_JOBS)
 
+# libFuzzer needs clang; every target runs FUZZ_SECONDS seconds.
+build-fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DDOCJOIN_FUZZ=ON -DDOCJOIN_TESTS=OFF
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+
+fuzz: build build-fuzz
+	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz $(BUILD)/bin $(FUZZ_BUILD)/bin
+
 demo: build
 	scripts/demo $(BUILD)/bin
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) demo
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) demo

@@ -23,6 +23,13 @@ int ReadBytes(GifFileType* gif, GifByteType* out, int length)
     return int(n);
 }
 
+// giflib's text for an error, which it leaves null for codes it does not know.
+std::string Reason(int code)
+{
+    const char* text = GifErrorString(code);
+    return text != nullptr ? text : "error " + std::to_string(code);
+}
+
 struct GifCloser {
     GifFileType* gif;
     ~GifCloser()
@@ -104,12 +111,12 @@ std::vector<ImagePage> ReadGif(const std::string& bytes)
     GifCloser closer{DGifOpen(&input, ReadBytes, &error)};
     GifFileType* gif = closer.gif;
     if (gif == nullptr)
-        throw std::runtime_error(std::string("not a readable GIF file: ") + GifErrorString(error));
+        throw std::runtime_error("not a readable GIF file: " + Reason(error));
     if (gif->SWidth <= 0 || gif->SHeight <= 0)
         throw std::runtime_error("the GIF screen has no pixels");
     CheckRawSize(std::uint64_t(gif->SWidth), std::uint64_t(gif->SHeight), 32);
     if (DGifSlurp(gif) != GIF_OK)
-        throw std::runtime_error(std::string("the GIF file is damaged or truncated: ") + GifErrorString(gif->Error));
+        throw std::runtime_error("the GIF file is damaged or truncated: " + Reason(gif->Error));
     if (gif->ImageCount <= 0)
         throw std::runtime_error("the GIF file holds no image");
 

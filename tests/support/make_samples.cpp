@@ -1,5 +1,6 @@
 // Writes sample documents into a folder, for the demo: a three-page fax scan,
 // a GIF, a PNG with transparency, a photo and PDFs with bookmarks and a form.
+#include "support/image_corpus.h"
 #include "support/image_writers.h"
 #include "support/sample_pdf.h"
 
@@ -47,8 +48,17 @@ int main(int argc, char** argv)
         WriteBenchSets(argv[2]);
         return 0;
     }
+    if (argc == 3 && std::string(argv[1]) == "--corpus") {
+        // Every kind of image the tests make, and PDFs with every feature.
+        std::string folder = argv[2];
+        WriteImageCorpus(folder);
+        WriteSamplePdf(folder + "/features.pdf", {.pages = {"One", "Two"}, .bookmarks = true, .fieldName = "f",
+                                                  .link = true, .labelPrefix = "L-"});
+        WriteSamplePdf(folder + "/plain.pdf", {.pages = {"Plain"}});
+        return 0;
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s [--bench] <folder>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--bench | --corpus] <folder>\n", argv[0]);
         return 2;
     }
     std::string folder = argv[1];

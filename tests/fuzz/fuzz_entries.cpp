@@ -1,0 +1,86 @@
+#include "fuzz_entries.h"
+
+#include "command_parser.h"
+#include "front/run_settings.h"
+#include "images/image_import.h"
+#include "page_insertion.h"
+#include "script/replay.h"
+
+#include <cstdio>
+#include <cstring>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFWriter.hh>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+// Writes the document to memory, as a save would, so that every object is used.
+void WriteOut(QPDF& pdf)
+{
+    QPDFWriter writer(pdf);
+    writer.setOutputMemory();
+    writer.setPreserveEncryption(false);
+    writer.write();
+}
+
+} // namespace
+
+void FuzzScriptReplay(const std::uint8_t* data, std::size_t size)
+{
+    static std::FILE* sink = std::fopen("/dev/null", "w");
+    std::string copy(reinterpret_cast<const char*>(data), size);
+    RunSettings.StoreMode = 1;
+    RunSettings.Verbose = 0;
+    RunSettings.StoreStream = sink;
+    RunSettings.LoadStream = fmemopen(copy.data(), copy.size() + (copy.empty() ? 1 : 0), "r");
+    if (RunSettings.LoadStream == nullptr)
+        return;
+    ReplayScript();
+    std::fclose(RunSettings.LoadStream);
+}
+
+void FuzzCommandParser(const std::uint8_t* data, std::size_t size)
+{
+    std::vector<ParsedCommand> commands;
+    std::string error;
+    if (ParseExecute(std::string_view(reinterpret_cast<const char*>(data), size), commands, error))
+        for (const ParsedCommand& command : commands)
+            DescribeCommand(command);
+}
+
+void FuzzPdfInsert(const std::uint8_t* data, std::size_t size)
+{
+    try {
+        QPDF source;
+        source.setSuppressWarnings(true);
+        source.processMemoryFile("fuzzed.pdf", reinterpret_cast<const char*>(data), size);
+        QPDF target;
+        target.emptyPDF();
+        target.setSuppressWarnings(true);
+        InsertPages(target, source, 0);
+        WriteOut(target);
+    } catch (const std::exception&) {
+        // Refusing a broken file is the right outcome.
+    }
+}
+
+void FuzzImage(const char* kind, const std::uint8_t* data, std::size_t size)
+{
+    std::string bytes(reinterpret_cast<const char*>(data), size);
+    try {
+        std::vector<ImagePage> pages;
+        std::string k = kind;
+        pages = k == "tiff"   ? ReadTiff(bytes)
+                : k == "gif"  ? ReadGif(bytes)
+                : k == "png"  ? ReadPng(bytes)
+                : k == "jpeg" ? ReadJpeg(bytes)
+                : k == "jpx"  ? ReadJpx(bytes)
+                : k == "bmp"  ? ReadBmp(bytes)
+                : k == "pnm"  ? ReadPnm(bytes)
+                              : ReadWebP(bytes);
+        auto pdf = MakeImageDocument(pages);
+        WriteOut(*pdf);
+    } catch (const std::exception&) {
+    }
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// What each fuzz target does with one input; shared by the libFuzzer targets
+// and by the regression test that replays the inputs they once broke on.
+void FuzzScriptReplay(const std::uint8_t* data, std::size_t size);
+void FuzzCommandParser(const std::uint8_t* data, std::size_t size);
+void FuzzPdfInsert(const std::uint8_t* data, std::size_t size);
+// kind: "tiff", "gif", "png", "jpeg", "jpx", "bmp", "pnm", "webp"
+void FuzzImage(const char* kind, const std::uint8_t* data, std::size_t size);
