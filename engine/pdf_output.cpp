@@ -134,9 +134,12 @@ void WritePdfAtomically(QPDF& pdf, const std::string& path)
         writer.setPreserveEncryption(false);
         writer.setDecodeLevel(qpdf_dl_generalized);
         writer.setCompressStreams(true);
+        errno = 0;
         writer.write();
-        if (std::fflush(file) != 0 || fsync(fd) != 0)
-            throw SystemError("cannot write " + target, errno);
+        // The writer does not report every failed write (a full disk, a file
+        // size limit): the stream's error flag does.
+        if (std::fflush(file) != 0 || std::ferror(file) || fsync(fd) != 0)
+            throw SystemError("cannot write " + target, errno != 0 ? errno : EIO);
         if (temporary.empty())
             temporary = NameUnnamed(fd, folder, base);
     } catch (...) {

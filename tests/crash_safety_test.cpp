@@ -88,3 +88,38 @@ TEST(CrashSafety, KillingTheEngineWhileItSavesNeverTearsTheFile)
 }
 
 } // namespace
+
+namespace {
+
+TEST(CrashSafety, AHungEngineIsGivenUpAfterItsTimeAndStillKilled)
+{
+    BecomeReaper();
+    ScratchDir dir;
+    WriteSamplePdf(dir / "a.pdf", {.pages = {"A"}});
+    SetEngineFinishTimeout(1500);
+    BuildIndex();
+    ASSERT_TRUE(AcrobatStarted());
+    ASSERT_EQ(DdeOpen(), 0);
+    ASSERT_TRUE(Execute("[DocOpen(\"" + dir / "a.pdf" + "\")]"));
+    pid_t engine = EnginePid();
+    kill(engine, SIGSTOP); // hung: alive, but answering nothing
+
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Execute("[DocSave(\"" + dir / "a.pdf" + "\")]")) << "no answer within the second";
+    testing::internal::CaptureStderr();
+    DdeWaitForAnswers();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "docjoin: the engine has not answered for 1 seconds; giving up on it\n");
+    auto giveUp = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Execute("[DocClose(\"" + dir / "a.pdf" + "\")]"));
+    DdeClose();
+    auto closed = std::chrono::steady_clock::now();
+    EXPECT_LT(closed - giveUp, std::chrono::milliseconds(500)) << "a given-up engine is not waited for again";
+    EXPECT_LT(closed - started, std::chrono::seconds(5));
+    TerminateAcrobat();
+    EXPECT_FALSE(ProcessAlive(engine));
+    EXPECT_TRUE(TakeOrphans().empty());
+    SetEngineFinishTimeout(300000);
+}
+
+} // namespace

@@ -61,6 +61,12 @@ TEST(Session, DocOpenRefusesWhatIsNotAReadablePdf)
         EXPECT_EQ(engine.err, "dochost: DocOpen(" + Q(dir / c.name) + "): " + c.reason + "\n");
         EXPECT_EQ(engine.session.Documents().Size(), 0u);
     }
+    // Devices are refused before anything is read from them.
+    for (std::string device : {"/dev/zero", "/dev/null", "/dev/urandom"}) {
+        Engine engine;
+        EXPECT_FALSE(engine.Run("[DocOpen(" + Q(device) + ")]"));
+        EXPECT_EQ(engine.err, "dochost: DocOpen(" + Q(device) + "): not a regular file\n");
+    }
     Engine engine;
     EXPECT_FALSE(engine.Run("[DocOpen(" + Q(dir / "garbage.pdf") + ")]"));
     EXPECT_EQ(engine.err.rfind("dochost: DocOpen(" + Q(dir / "garbage.pdf") + "): ", 0), 0u) << engine.err;
@@ -180,6 +186,24 @@ TEST(Session, CommandsThatFailAndOnesThatDoNothing)
     EXPECT_FALSE(engine.session.ExitRequested());
     EXPECT_TRUE(engine.Run("[AppExit()]"));
     EXPECT_TRUE(engine.session.ExitRequested());
+}
+
+TEST(Session, AnInputThatDisappearsBetweenCommands)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "a.pdf", {.pages = {"A"}});
+    WriteSamplePdf(dir / "b.pdf", {.pages = {"B"}});
+    Engine engine;
+    std::string a = Q(dir / "a.pdf");
+    ASSERT_TRUE(engine.Run("[DocOpen(" + a + ")]"));
+    // An open document keeps its file's data, even once the file is gone.
+    ASSERT_EQ(unlink((dir / "a.pdf").c_str()), 0);
+    ASSERT_EQ(unlink((dir / "b.pdf").c_str()), 0);
+    EXPECT_TRUE(engine.Run("[DocSaveAs(" + a + "," + Q(dir / "out.pdf") + ")]")) << engine.err;
+    EXPECT_EQ(PageTexts(dir / "out.pdf"), std::vector<std::string>{"A"});
+    EXPECT_FALSE(engine.Run("[DocInsertPages(" + a + ",PDLastPage," + Q(dir / "b.pdf") + ")]"));
+    EXPECT_EQ(engine.err, "dochost: DocInsertPages(" + a + ",PDLastPage," + Q(dir / "b.pdf") +
+                              "): cannot open the file: No such file or directory\n");
 }
 
 TEST(Session, SavingADocumentOntoItsOwnFile)

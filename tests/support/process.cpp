@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
@@ -62,6 +63,9 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
         dup2(in[0], 0);
         dup2(out[1], 1);
         dup2(err[1], 2);
+        if (options.uid >= 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(gid_t(options.uid)) != 0 || setuid(uid_t(options.uid)) != 0))
+            _exit(125);
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
             _exit(126);
         execve(args[0], args.data(), envp.data());

@@ -16,7 +16,11 @@ struct RunOptions {
     std::string input;                   // written to standard input
     std::vector<std::string> extraEnv;   // NAME=value added to the environment
     double timeoutSeconds = 120;         // the program is killed after this
+    int uid = -1;                        // run as this user and group (needs root)
 };
+
+// The id of the unprivileged user "nobody".
+constexpr int NobodyId = 65534;
 
 RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& options = {});
 

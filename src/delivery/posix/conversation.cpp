@@ -18,7 +18,7 @@
 // closing waits for the engine to finish what it has received, but not forever.
 constexpr long long ExecuteTimeoutMs = 1000;
 constexpr long long OpenTimeoutMs = 5000;
-constexpr long long FinishTimeoutMs = 300000;
+static long long FinishTimeoutMs = 300000;
 
 struct DdeStateRecord {
     int Conversation = -1;
@@ -174,12 +174,24 @@ int DdeExecute(const char* data, std::size_t length, std::uint32_t* result)
     return DdeState.LastOk ? 1 : 0;
 }
 
+void SetEngineFinishTimeout(long long milliseconds)
+{
+    FinishTimeoutMs = milliseconds;
+}
+
 void DdeWaitForAnswers()
 {
-    if (DdeState.Conversation < 0)
+    if (DdeState.Conversation < 0 || DdeState.Lost)
         return;
-    Converse(After(FinishTimeoutMs),
-             [] { return DdeState.Outgoing.empty() && DdeState.LastAnswered == DdeState.LastSent; });
+    if (!Converse(After(FinishTimeoutMs),
+                  [] { return DdeState.Outgoing.empty() && DdeState.LastAnswered == DdeState.LastSent; }) &&
+        !DdeState.Lost) {
+        // An engine that stays silent this long is hung: every further
+        // command fails at once instead of waiting its turn.
+        std::fprintf(stderr, "docjoin: the engine has not answered for %lld seconds; giving up on it\n",
+                     FinishTimeoutMs / 1000);
+        DdeState.Lost = true;
+    }
 }
 
 void DdeClose()
@@ -187,7 +199,7 @@ void DdeClose()
     if (DdeState.Conversation < 0)
         return;
     WireAppendFrame(DdeState.Outgoing, WireClose, {});
-    if (!Converse(After(FinishTimeoutMs), [] { return DdeState.Done; }) && !DdeState.Lost)
+    if (!DdeState.Lost && !Converse(After(FinishTimeoutMs), [] { return DdeState.Done; }) && !DdeState.Lost)
         std::fprintf(stderr, "docjoin: the engine did not finish within %lld seconds\n",
                      FinishTimeoutMs / 1000);
     close(DdeState.Conversation);

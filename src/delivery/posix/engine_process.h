@@ -8,3 +8,7 @@ int TakeEngineSocket();
 
 // The engine's process id while it runs, else 0.
 int EnginePid();
+
+// How long docjoin waits for the engine to answer what it was sent, before
+// an intermediate is removed and at the close (300 seconds unless set).
+void SetEngineFinishTimeout(long long milliseconds);
