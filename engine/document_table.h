@@ -1,5 +1,7 @@
 #pragma once
 
+#include "file_identity.h"
+
 #include <map>
 #include <memory>
 #include <string>
@@ -13,6 +15,13 @@ class QPDF;
 struct Document {
     std::shared_ptr<QPDF> pdf;
     std::vector<std::shared_ptr<QPDF>> sources;
+    // A PDF read whole from this file, unencrypted and unrepaired, and not
+    // changed since: saving it elsewhere is copying the file.
+    std::string file;
+    FileIdentity identity;
+    bool verbatim = false;
+    // Its data is read from a file as needed (not held in memory).
+    bool fileBacked = false;
 };
 
 // The open documents, keyed by the full path they were opened from.

@@ -73,23 +73,29 @@ std::shared_ptr<QPDF> OpenPdf(const std::string& path, std::FILE* file)
 
 } // namespace
 
-std::shared_ptr<QPDF> OpenDocumentFile(const std::string& path)
+Document OpenDocumentFile(const std::string& path)
 {
     std::FILE* file = OpenRegularFile(path);
+    Document document;
+    document.file = path;
+    document.identity = IdentifyDescriptor(fileno(file));
     char head[1024];
     std::size_t got = std::fread(head, 1, sizeof head, file);
     std::string_view start(head, got);
-    std::shared_ptr<QPDF> document;
     // An image's signature stands at its first byte; a PDF header may come later.
-    if (SniffImage(start) != ImageKind::None)
-        document = ImportImage(ReadRest(file, std::string(start)));
-    else if (HasPdfHeader(start))
-        document = OpenPdf(path, file);
-    else {
+    if (SniffImage(start) != ImageKind::None) {
+        document.pdf = ImportImage(ReadRest(file, std::string(start)));
+    } else if (HasPdfHeader(start)) {
+        document.pdf = OpenPdf(path, file);
+        document.fileBacked = true;
+        document.verbatim = !document.pdf->isEncrypted() && !document.pdf->anyWarnings();
+    } else {
         std::fclose(file);
         throw std::runtime_error("neither a PDF nor an image of a kind dochost reads");
     }
-    if (document->getAllPages().empty())
+    if (document.pdf->getAllPages().empty())
         throw std::runtime_error("the document has no pages");
+    // Reading the page tree may have needed repairs.
+    document.verbatim = document.verbatim && !document.pdf->anyWarnings();
     return document;
 }

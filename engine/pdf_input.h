@@ -1,5 +1,7 @@
 #pragma once
 
+#include "document_table.h"
+
 #include <memory>
 #include <string>
 
@@ -10,4 +12,4 @@ class QPDF;
 // content, as one page per image. Anything else, or a document without pages,
 // throws with the reason. Only regular files are read, so a FIFO or a device
 // never blocks the engine.
-std::shared_ptr<QPDF> OpenDocumentFile(const std::string& path);
+Document OpenDocumentFile(const std::string& path);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
 #include <random>
@@ -101,9 +102,9 @@ std::string NameUnnamed(int fd, const std::string& folder, const std::string& ba
     throw SystemError("cannot write in " + folder, errno);
 }
 
-} // namespace
 
-void WritePdfAtomically(QPDF& pdf, const std::string& path)
+// Writes path through fill, which writes the content to the stream given.
+void WriteAtomically(const std::string& path, const std::function<void(std::FILE*)>& fill)
 {
     std::string target = RealTarget(path);
     std::size_t slash = target.rfind('/');
@@ -123,27 +124,19 @@ void WritePdfAtomically(QPDF& pdf, const std::string& path)
         throw SystemError("cannot write", error);
     }
 
-    auto discard = [&] {
-        std::fclose(file);
-        if (!temporary.empty())
-            unlink(temporary.c_str());
-    };
     try {
-        QPDFWriter writer(pdf);
-        writer.setOutputFile(target.c_str(), file, false);
-        writer.setPreserveEncryption(false);
-        writer.setDecodeLevel(qpdf_dl_generalized);
-        writer.setCompressStreams(true);
         errno = 0;
-        writer.write();
-        // The writer does not report every failed write (a full disk, a file
+        fill(file);
+        // Not every writer reports every failed write (a full disk, a file
         // size limit): the stream's error flag does.
         if (std::fflush(file) != 0 || std::ferror(file) || fsync(fd) != 0)
             throw SystemError("cannot write " + target, errno != 0 ? errno : EIO);
         if (temporary.empty())
             temporary = NameUnnamed(fd, folder, base);
     } catch (...) {
-        discard();
+        std::fclose(file);
+        if (!temporary.empty())
+            unlink(temporary.c_str());
         throw;
     }
     if (std::fclose(file) != 0) {
@@ -157,4 +150,55 @@ void WritePdfAtomically(QPDF& pdf, const std::string& path)
         throw SystemError("cannot replace " + target, error);
     }
     SyncFolder(folder);
+}
+
+} // namespace
+
+void WritePdfAtomically(QPDF& pdf, const std::string& path)
+{
+    WriteAtomically(path, [&](std::FILE* file) {
+        QPDFWriter writer(pdf);
+        writer.setOutputFile(path.c_str(), file, false);
+        writer.setPreserveEncryption(false);
+        writer.setDecodeLevel(qpdf_dl_generalized);
+        writer.setCompressStreams(true);
+        writer.setObjectStreamMode(qpdf_o_generate);
+        writer.write();
+    });
+}
+
+void CopyFileAtomically(const std::string& source, const std::string& target)
+{
+    int in = open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (in < 0)
+        throw SystemError("cannot read " + source, errno);
+    try {
+        WriteAtomically(target, [&](std::FILE* file) {
+            std::fflush(file);
+            int out = fileno(file);
+            // In the kernel where it can (a reflink on file systems that share
+            // blocks), else through a buffer.
+            for (;;) {
+                ssize_t copied = copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+                if (copied > 0)
+                    continue;
+                if (copied == 0)
+                    return;
+                if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+                    throw SystemError("cannot copy " + source, errno);
+                break;
+            }
+            char buffer[1 << 16];
+            ssize_t got;
+            while ((got = read(in, buffer, sizeof buffer)) > 0)
+                if (std::fwrite(buffer, 1, std::size_t(got), file) != std::size_t(got))
+                    throw SystemError("cannot write " + target, errno);
+            if (got < 0)
+                throw SystemError("cannot read " + source, errno);
+        });
+    } catch (...) {
+        close(in);
+        throw;
+    }
+    close(in);
 }

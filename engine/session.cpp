@@ -50,35 +50,20 @@ bool Named(const ParsedCommand& command, const char* name)
     return strcasecmp(command.name.c_str(), name) == 0;
 }
 
-void DocOpen(DocumentTable& documents, const std::string& path)
+// The place after which pages go, as a page index to insert at.
+std::size_t InsertionIndex(long long after, std::size_t count)
 {
-    if (documents.Find(path) != nullptr)
-        return; // already open: nothing to do
-    documents.Add(path, Document{OpenDocumentFile(path), {}});
-}
-
-void DocInsertPages(DocumentTable& documents, const std::string& targetPath, long long after,
-                    const std::string& sourcePath)
-{
-    Document& target = documents.Require(targetPath);
-    std::size_t count = target.pdf->getAllPages().size();
-    std::size_t at;
     if (after == LastPage)
-        at = count;
-    else if (after == BeforeFirstPage)
-        at = 0;
-    else if (after >= 0 && static_cast<unsigned long long>(after) < count)
-        at = static_cast<std::size_t>(after) + 1;
-    else
-        throw std::runtime_error("the document has no page " + std::to_string(after));
-    std::shared_ptr<QPDF> source = OpenDocumentFile(sourcePath);
-    InsertPages(*target.pdf, *source, at);
-    target.sources.push_back(source);
+        return count;
+    if (after == BeforeFirstPage)
+        return 0;
+    if (after >= 0 && static_cast<unsigned long long>(after) < count)
+        return static_cast<std::size_t>(after) + 1;
+    throw std::runtime_error("the document has no page " + std::to_string(after));
 }
 
-void DocDeletePages(DocumentTable& documents, const std::string& path, long long from, long long to)
+void DocDeletePages(Document& document, long long from, long long to)
 {
-    Document& document = documents.Require(path);
     long long count = static_cast<long long>(document.pdf->getAllPages().size());
     if (from < 0 || to < from || to >= count)
         throw std::runtime_error("pages " + std::to_string(from) + " to " + std::to_string(to) +
@@ -86,43 +71,88 @@ void DocDeletePages(DocumentTable& documents, const std::string& path, long long
     if (from == 0 && to == count - 1)
         throw std::runtime_error("a document cannot lose every page");
     DeletePages(*document.pdf, static_cast<std::size_t>(from), static_cast<std::size_t>(to));
+    document.verbatim = false;
 }
 
 } // namespace
 
-static bool Run(const ParsedCommand& command, DocumentTable& documents, bool& exitRequested)
+void Session::Open(const std::string& path)
+{
+    if (documents_.Find(path) != nullptr)
+        return; // already open: nothing to do
+    documents_.Add(path, OpenDocumentFile(path));
+    written_.erase(DocumentTable::Key(path)); // opened from its file now
+}
+
+void Session::Save(Document& document, const std::string& path)
+{
+    std::string target = DocumentTable::Key(path);
+    // An unchanged PDF is its file: saving it is copying that file, or
+    // nothing at all when the file is the target and still as it was read.
+    bool unchanged = document.verbatim && IdentifyFile(document.file) == document.identity;
+    if (unchanged && DocumentTable::Key(document.file) == target)
+        return;
+    if (unchanged)
+        CopyFileAtomically(document.file, target);
+    else
+        WritePdfAtomically(*document.pdf, target);
+    written_.erase(target);
+    if (document.fileBacked)
+        written_[target] = {IdentifyFile(target), document.pdf};
+}
+
+void Session::InsertPages(const std::string& targetPath, long long after, const std::string& sourcePath)
+{
+    Document& target = documents_.Require(targetPath);
+    std::size_t at = InsertionIndex(after, target.pdf->getAllPages().size());
+    std::shared_ptr<QPDF> source;
+    auto written = written_.find(DocumentTable::Key(sourcePath));
+    // The document a file was written from stands for the file while nothing
+    // else holds it (inserting changes it a little) and the file is unchanged.
+    if (written != written_.end() && written->second.pdf.use_count() == 1 &&
+        written->second.pdf != target.pdf && IdentifyFile(sourcePath) == written->second.identity)
+        source = written->second.pdf;
+    else
+        source = OpenDocumentFile(sourcePath).pdf;
+    if (written != written_.end())
+        written_.erase(written);
+    ::InsertPages(*target.pdf, *source, at);
+    target.sources.push_back(source);
+    target.verbatim = false;
+}
+
+void Session::Run(const ParsedCommand& command)
 {
     if (Named(command, "DocOpen")) {
         RequireArguments(command, 1);
-        DocOpen(documents, PathArgument(command, 0));
+        Open(PathArgument(command, 0));
     } else if (Named(command, "DocClose")) {
         RequireArguments(command, 1);
-        documents.Remove(PathArgument(command, 0));
+        documents_.Remove(PathArgument(command, 0));
     } else if (Named(command, "DocSave")) {
         RequireArguments(command, 1);
         const std::string& path = PathArgument(command, 0);
-        WritePdfAtomically(*documents.Require(path).pdf, DocumentTable::Key(path));
+        Save(documents_.Require(path), path);
     } else if (Named(command, "DocSaveAs")) {
         RequireArguments(command, 2);
-        Document& document = documents.Require(PathArgument(command, 0));
-        WritePdfAtomically(*document.pdf, DocumentTable::Key(PathArgument(command, 1)));
+        Save(documents_.Require(PathArgument(command, 0)), PathArgument(command, 1));
     } else if (Named(command, "DocInsertPages")) {
         RequireArguments(command, 3);
-        DocInsertPages(documents, PathArgument(command, 0), PageArgument(command, 1), PathArgument(command, 2));
+        InsertPages(PathArgument(command, 0), PageArgument(command, 1), PathArgument(command, 2));
     } else if (Named(command, "DocDeletePages")) {
         RequireArguments(command, 3);
-        DocDeletePages(documents, PathArgument(command, 0), PageArgument(command, 1), PageArgument(command, 2));
+        DocDeletePages(documents_.Require(PathArgument(command, 0)), PageArgument(command, 1),
+                       PageArgument(command, 2));
     } else if (Named(command, "CloseAllDocs")) {
         RequireArguments(command, 0);
-        documents.Clear();
+        documents_.Clear();
     } else if (Named(command, "AppExit")) {
         RequireArguments(command, 0);
-        documents.Clear();
-        exitRequested = true;
+        documents_.Clear();
+        exitRequested_ = true;
     } else {
         throw std::runtime_error("unknown command");
     }
-    return true;
 }
 
 bool Session::Execute(std::string_view text)
@@ -138,7 +168,7 @@ bool Session::Execute(std::string_view text)
     }
     for (const ParsedCommand& command : commands) {
         try {
-            Run(command, documents_, exitRequested_);
+            Run(command);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "dochost: %s: %s\n", PrintableName(DescribeCommand(command)).c_str(),
                          PrintableName(e.what()).c_str());

@@ -6,6 +6,8 @@
 #include "support/sample_pdf.h"
 
 #include <gtest/gtest.h>
+#include <filesystem>
+#include <set>
 #include <sys/stat.h>
 
 namespace {
@@ -255,6 +257,76 @@ TEST(Session, InsertedPagesKeepBookmarksFieldsLinksAndLabels)
     EXPECT_EQ(fields[1].second, 2);
 
     EXPECT_EQ(PageLabels(out), (std::vector<std::string>{"1", "2", "B-1", "B-2", "B-3"}));
+}
+
+} // namespace
+
+namespace {
+
+TEST(Session, AnUnchangedPdfIsSavedAsACopyOfItsFile)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "a.pdf", {.pages = {"A1", "A2"}, .bookmarks = true});
+    ASSERT_EQ(RunProgram({"/usr/bin/qpdf", "--encrypt", "", "owner", "256", "--", dir / "a.pdf", dir / "locked.pdf"})
+                  .status,
+              0);
+    Engine engine;
+    std::string a = Q(dir / "a.pdf"), locked = Q(dir / "locked.pdf");
+    ASSERT_TRUE(engine.Run("[DocOpen(" + a + ")][DocSaveAs(" + a + "," + Q(dir / "copy.pdf") + ")]"));
+    EXPECT_TRUE(ReadFile(dir / "copy.pdf") == ReadFile(dir / "a.pdf")) << "an unchanged PDF is copied as it is";
+
+    // Saving it onto its own file leaves the file alone.
+    FileIdentity before = IdentifyFile(dir / "a.pdf");
+    ASSERT_TRUE(engine.Run("[DocSave(" + a + ")]"));
+    EXPECT_TRUE(IdentifyFile(dir / "a.pdf") == before);
+
+    // Once changed, or when encrypted, it is written anew.
+    ASSERT_TRUE(engine.Run("[DocDeletePages(" + a + ",0,0)][DocSaveAs(" + a + "," + Q(dir / "changed.pdf") + ")]"));
+    EXPECT_EQ(PageTexts(dir / "changed.pdf"), std::vector<std::string>{"A2"});
+    ASSERT_TRUE(engine.Run("[DocOpen(" + locked + ")][DocSaveAs(" + locked + "," + Q(dir / "open.pdf") + ")]"));
+    RunResult show = RunProgram({"/usr/bin/qpdf", "--show-encryption", dir / "open.pdf"});
+    EXPECT_NE(show.out.find("File is not encrypted"), std::string::npos) << show.out;
+}
+
+TEST(Session, AWrittenFileThatChangedOnDiskIsReadAgain)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "t.pdf", {.pages = {"T"}});
+    WriteSamplePdf(dir / "s.pdf", {.pages = {"S"}});
+    WriteSamplePdf(dir / "other.pdf", {.pages = {"Other"}});
+    Engine engine;
+    std::string t = Q(dir / "t.pdf"), s = Q(dir / "s.pdf"), x = Q(dir / "x.pdf");
+    ASSERT_TRUE(engine.Run("[DocOpen(" + t + ")][DocOpen(" + s + ")][DocSaveAs(" + s + "," + x + ")][DocClose(" + s +
+                           ")]"));
+    // Someone else replaces the file the engine just wrote.
+    std::filesystem::copy_file(dir / "other.pdf", dir / "x.pdf", std::filesystem::copy_options::overwrite_existing);
+    ASSERT_TRUE(engine.Run("[DocInsertPages(" + t + ",PDLastPage," + x + ")][DocSaveAs(" + t + "," +
+                           Q(dir / "out.pdf") + ")]"));
+    EXPECT_EQ(PageTexts(dir / "out.pdf"), (std::vector<std::string>{"T", "Other"}));
+}
+
+TEST(Session, TheSameFileInsertedTwiceGivesTwoIndependentCopies)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "t.pdf", {.pages = {"T"}, .fieldName = "name"});
+    WriteSamplePdf(dir / "s.pdf", {.pages = {"S"}, .fieldName = "name", .link = true});
+    Engine engine;
+    std::string t = Q(dir / "t.pdf"), s = Q(dir / "s.pdf"), x = Q(dir / "s.pdf.pdf");
+    std::string once = "[DocOpen(" + s + ")][DocSaveAs(" + s + "," + x + ")][DocClose(" + s + ")][DocInsertPages(" + t +
+                       ",PDLastPage," + x + ")][DocClose(" + x + ")]";
+    ASSERT_TRUE(engine.Run("[DocOpen(" + t + ")]" + once + once + "[DocSaveAs(" + t + "," + Q(dir / "out.pdf") + ")]"))
+        << engine.err;
+    std::string out = dir / "out.pdf";
+    EXPECT_TRUE(QpdfAccepts(out));
+    auto fields = FormFields(out);
+    ASSERT_EQ(fields.size(), 3u);
+    std::set<std::string> names;
+    for (auto& [name, page] : fields)
+        names.insert(name);
+    EXPECT_EQ(names.size(), 3u);
+    EXPECT_EQ(fields[1].second, 1);
+    EXPECT_EQ(fields[2].second, 2);
+    EXPECT_EQ(LinkTargets(out), (std::vector<std::pair<int, int>>{{1, 1}, {2, 2}}));
 }
 
 } // namespace
