@@ -8,6 +8,7 @@
 #include <vector>
 
 class QPDF;
+class QPDFAcroFormDocumentHelper;
 
 // An open document. Pages inserted from other files keep reading their stream
 // data from those files until this document is written, so their readers stay
@@ -22,6 +23,8 @@ struct Document {
     bool verbatim = false;
     // Its data is read from a file as needed (not held in memory).
     bool fileBacked = false;
+    // Its form fields, as read once for all insertions.
+    std::shared_ptr<QPDFAcroFormDocumentHelper> forms;
 };
 
 // The open documents, keyed by the full path they were opened from.

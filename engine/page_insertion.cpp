@@ -101,7 +101,7 @@ void MergeFormSettings(QPDF& target, QPDF& source)
 
 } // namespace
 
-void InsertPages(QPDF& target, QPDF& source, std::size_t at)
+void InsertPages(QPDF& target, QPDFAcroFormDocumentHelper& targetForms, QPDF& source, std::size_t at)
 {
     QPDFPageDocumentHelper targetPages(target);
     const std::vector<QPDFObjectHandle>& existing = target.getAllPages();
@@ -128,7 +128,7 @@ void InsertPages(QPDF& target, QPDF& source, std::size_t at)
                 targetPages.addPage(QPDFPageObjectHelper(page), false);
             ++added;
         }
-        QPDFAcroFormDocumentHelper targetForms(target), sourceForms(source);
+        QPDFAcroFormDocumentHelper sourceForms(source);
         QPDFOutlineDocumentHelper sourceNames(source);
         for (std::size_t i = 0; i < sourcePages.size(); ++i) {
             if (!annotations[i].isArray())

@@ -113,6 +113,10 @@ void WriteAtomically(const std::string& path, const std::function<void(std::FILE
     if (base.empty())
         throw std::runtime_error("the path names a folder");
 
+    // A file that replaces another is on disk before the rename, so that not
+    // even a power cut can leave neither; a new file (an intermediate, most
+    // often) needs no such wait.
+    bool replacing = access(target.c_str(), F_OK) == 0;
     std::string temporary;
     int fd = CreateTemporary(folder, base, ModeFor(target), temporary);
     std::FILE* file = fdopen(fd, "wb");
@@ -129,7 +133,7 @@ void WriteAtomically(const std::string& path, const std::function<void(std::FILE
         fill(file);
         // Not every writer reports every failed write (a full disk, a file
         // size limit): the stream's error flag does.
-        if (std::fflush(file) != 0 || std::ferror(file) || fsync(fd) != 0)
+        if (std::fflush(file) != 0 || std::ferror(file) || (replacing && fsync(fd) != 0))
             throw SystemError("cannot write " + target, errno != 0 ? errno : EIO);
         if (temporary.empty())
             temporary = NameUnnamed(fd, folder, base);
@@ -149,7 +153,8 @@ void WriteAtomically(const std::string& path, const std::function<void(std::FILE
         unlink(temporary.c_str());
         throw SystemError("cannot replace " + target, error);
     }
-    SyncFolder(folder);
+    if (replacing)
+        SyncFolder(folder);
 }
 
 } // namespace

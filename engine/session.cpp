@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFAcroFormDocumentHelper.hh>
 #include <stdexcept>
 #include <strings.h>
 
@@ -72,6 +73,7 @@ void DocDeletePages(Document& document, long long from, long long to)
         throw std::runtime_error("a document cannot lose every page");
     DeletePages(*document.pdf, static_cast<std::size_t>(from), static_cast<std::size_t>(to));
     document.verbatim = false;
+    document.forms.reset(); // its fields are read again when next needed
 }
 
 } // namespace
@@ -116,7 +118,14 @@ void Session::InsertPages(const std::string& targetPath, long long after, const 
         source = OpenDocumentFile(sourcePath).pdf;
     if (written != written_.end())
         written_.erase(written);
-    ::InsertPages(*target.pdf, *source, at);
+    if (target.forms == nullptr)
+        target.forms = std::make_shared<QPDFAcroFormDocumentHelper>(*target.pdf);
+    try {
+        ::InsertPages(*target.pdf, *target.forms, *source, at);
+    } catch (...) {
+        target.forms.reset();
+        throw;
+    }
     target.sources.push_back(source);
     target.verbatim = false;
 }

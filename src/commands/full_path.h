@@ -11,5 +11,6 @@ bool FullPath(std::string& path, const char* name);
 // True when something (a file, a folder, a dangling link) stands at path.
 bool PathExists(const std::string& path);
 
-// True when both paths name one existing file, through links or not.
-bool SameFile(const std::string& a, const std::string& b);
+// What identifies the existing file a path names, through links or not (two
+// paths name one file when their keys are equal); "" when there is none.
+std::string FileKey(const std::string& path);

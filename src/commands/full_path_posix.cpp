@@ -64,9 +64,10 @@ bool PathExists(const std::string& path)
     return lstat(path.c_str(), &info) == 0;
 }
 
-bool SameFile(const std::string& a, const std::string& b)
+std::string FileKey(const std::string& path)
 {
-    struct stat first, second;
-    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
-           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+        return "";
+    return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
 }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 static bool HasControlCharacter(const std::string& text)
 {
@@ -62,24 +63,30 @@ bool ResolveJoin(int argc, char** argv, const char* outputName, JoinPaths& paths
     return true;
 }
 
-static bool SameTarget(const std::string& a, const std::string& b)
-{
-    return a == b || SameFile(a, b);
-}
-
 bool CheckJoinTargets(const JoinPaths& paths)
 {
+    // Every name and every file the join reads or writes, each looked up once.
+    std::string outputKey = FileKey(paths.output);
+    std::set<std::string> inputNames, inputKeys;
+    for (const std::string& input : paths.inputs) {
+        inputNames.insert(input);
+        std::string key = FileKey(input);
+        if (!key.empty())
+            inputKeys.insert(key);
+    }
+    auto isOutput = [&](const std::string& path, const std::string& key) {
+        return path == paths.output || (!key.empty() && key == outputKey);
+    };
     for (std::size_t i = 1; i < paths.inputs.size(); ++i) {
-        if (SameTarget(paths.inputs[i], paths.output))
+        if (isOutput(paths.inputs[i], FileKey(paths.inputs[i])))
             return Refuse(paths.inputs[i], "is also the output, which the join overwrites");
     }
     for (const std::string& intermediate : paths.intermediates) {
-        if (SameTarget(intermediate, paths.output))
+        std::string key = FileKey(intermediate);
+        if (isOutput(intermediate, key))
             return Refuse(intermediate, "an intermediate PDF would overwrite the output");
-        for (const std::string& input : paths.inputs) {
-            if (SameTarget(intermediate, input))
-                return Refuse(intermediate, "an intermediate PDF would overwrite an input");
-        }
+        if (inputNames.count(intermediate) || (!key.empty() && inputKeys.count(key)))
+            return Refuse(intermediate, "an intermediate PDF would overwrite an input");
         if (PathExists(intermediate))
             return Refuse(intermediate, "already exists, and the join would replace and delete it");
     }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFAcroFormDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 #include <stdexcept>
 #include <string>
@@ -58,7 +59,8 @@ void FuzzPdfInsert(const std::uint8_t* data, std::size_t size)
         QPDF target;
         target.emptyPDF();
         target.setSuppressWarnings(true);
-        InsertPages(target, source, 0);
+        QPDFAcroFormDocumentHelper forms(target);
+        InsertPages(target, forms, source, 0);
         WriteOut(target);
     } catch (const std::exception&) {
         // Refusing a broken file is the right outcome.

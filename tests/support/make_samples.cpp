@@ -33,12 +33,21 @@ static void WriteBenchSets(const std::string& folder)
         WriteJpeg(folder + "/photos/photo" + std::to_string(10 + i) + ".jpg", Pattern(2000, 1500, 3, 8, 100 + i),
                   {.dpi = 300, .quality = 85});
     for (unsigned i = 0; i < 6; ++i) {
-        WritePng(folder + "/web/image" + std::to_string(10 + i) + ".png", Pattern(1200, 900, 3, 8, 200 + i));
+        WritePng(folder + "/web/image" + std::to_string(10 + i) + ".png", Pattern(1200, 900, i == 5 ? 4 : 3, 8, 200 + i));
         Indexed gif;
         gif.indices = Pattern(800, 600, 1, 8, 300 + i);
         for (int c = 0; c < 256; ++c)
             gif.palette += {char(c), char((c * 3) % 256), char(255 - c)};
         WriteGif(folder + "/web/image" + std::to_string(20 + i) + ".gif", 800, 600, {{.image = gif}});
+    }
+    // PDFs with links, fields, bookmarks and labels, and content that compresses like text.
+    for (unsigned i = 0; i < 10; ++i) {
+        std::vector<std::string> pages;
+        for (unsigned p = 0; p < 20 + 10 * i; ++p)
+            pages.push_back("Document " + std::to_string(i) + ", page " + std::to_string(p + 1));
+        WriteSamplePdf(folder + "/pdfs/doc" + std::to_string(10 + i) + ".pdf",
+                       {.pages = pages, .bookmarks = true, .fieldName = "field" + std::to_string(i % 3),
+                        .link = true, .labelPrefix = i % 2 ? "D" + std::to_string(i) + "-" : "", .padding = 3000});
     }
 }
 
