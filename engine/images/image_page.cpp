@@ -1,6 +1,7 @@
 #include "images/image_page.h"
 
 #include "images/flate.h"
+#include "images/png_predictor.h"
 
 #include <cmath>
 #include <cstdio>
@@ -82,8 +83,20 @@ QPDFObjectHandle ImageXObject(QPDF& pdf, const Raster& raster)
         if (raster.data.size() != expected)
             throw std::runtime_error("internal error: raster holds " + std::to_string(raster.data.size()) +
                                      " bytes, not " + std::to_string(expected));
-        image.replaceStreamData(CompressFlate(raster.data), QPDFObjectHandle::newName("/FlateDecode"),
-                                QPDFObjectHandle::newNull());
+        if (raster.bitsPerComponent >= 8) {
+            // Whole-byte samples: filtered rows, which Flate packs much tighter.
+            std::size_t bpp = std::size_t(Components(raster)) * std::size_t(raster.bitsPerComponent / 8);
+            QPDFObjectHandle parms = QPDFObjectHandle::newDictionary();
+            parms.replaceKey("/Predictor", QPDFObjectHandle::newInteger(15));
+            parms.replaceKey("/Colors", QPDFObjectHandle::newInteger(Components(raster)));
+            parms.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(raster.bitsPerComponent));
+            parms.replaceKey("/Columns", QPDFObjectHandle::newInteger(raster.width));
+            image.replaceStreamData(CompressFlate(PngPredict(raster.data, RowBytes(raster), bpp)),
+                                    QPDFObjectHandle::newName("/FlateDecode"), parms);
+        } else {
+            image.replaceStreamData(CompressFlate(raster.data), QPDFObjectHandle::newName("/FlateDecode"),
+                                    QPDFObjectHandle::newNull());
+        }
     } else {
         QPDFObjectHandle parms =
             raster.decodeParms.empty() ? QPDFObjectHandle::newNull() : QPDFObjectHandle::parse(raster.decodeParms);
