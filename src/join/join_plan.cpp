@@ -6,6 +6,7 @@
 #include "commands/pause.h"
 #include "delivery/delivery.h"
 #include "front/run_settings.h"
+#include "join/progress.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -59,6 +60,7 @@ bool ResolveJoin(int argc, char** argv, const char* outputName, JoinPaths& paths
         if (longest > CommandLimit)
             return Refuse(argv[i], "its commands would be longer than 1023 characters");
         paths.inputs.push_back(input);
+        paths.names.push_back(argv[i]);
     }
     return true;
 }
@@ -95,6 +97,9 @@ bool CheckJoinTargets(const JoinPaths& paths)
 
 void JoinFiles(const JoinPaths& paths)
 {
+    // Only a live join takes long enough to watch.
+    ProgressBegin(paths.inputs.size(), RunSettings.Verbose || RunSettings.StoreMode);
+    ProgressStep(1, paths.names.front());
     const std::string& first = paths.inputs.front();
     DocOpen(first);
     DocSaveAs(first, paths.output);
@@ -104,6 +109,7 @@ void JoinFiles(const JoinPaths& paths)
     for (std::size_t i = 1; i < paths.inputs.size(); ++i) {
         const std::string& current = paths.inputs[i];
         const std::string& intermediate = paths.intermediates[i - 1];
+        ProgressStep(i + 1, paths.names[i]);
         DocOpen(current);
         DocSaveAs(current, intermediate);
         DocClose(current);
@@ -120,4 +126,5 @@ void JoinFiles(const JoinPaths& paths)
     PauseMilliseconds(1000);
     DocSave(paths.output);
     DocClose(paths.output);
+    ProgressEnd();
 }

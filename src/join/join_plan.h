@@ -5,6 +5,7 @@
 
 // The full paths a join works on, resolved once before the first command.
 struct JoinPaths {
+    std::vector<std::string> names; // the file names as given, for the progress line
     std::string output;
     std::vector<std::string> inputs;        // in command-line order
     std::vector<std::string> intermediates; // input + ".pdf"; none for the first input
