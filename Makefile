@@ -8,7 +8,9 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CTEST_JOBS ?= 4
 
-.PHONY: all deps build build-asan build-fuzz test fuzz demo clean
+PREFIX     ?= /usr/local
+
+.PHONY: all deps build build-asan build-fuzz test fuzz demo install deb clean
 
 all: build
 
@@ -35,6 +37,13 @@ build-fuzz: deps
 
 fuzz: build build-fuzz
 	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz $(BUILD)/bin $(FUZZ_BUILD)/bin
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package lands in $(BUILD)/.
+deb: build
+	cd $(BUILD) && cpack -G DEB
 
 demo: build
 	scripts/demo $(BUILD)/bin
