@@ -11,7 +11,11 @@ struct FileIdentity {
     off_t size = -1;
     long long modifiedNs = -1;
 
-    bool operator==(const FileIdentity&) const = default;
+    bool operator==(const FileIdentity& other) const
+    {
+        return device == other.device && inode == other.inode && size == other.size &&
+               modifiedNs == other.modifiedNs;
+    }
 };
 
 // The identity of what stands at path now; an empty identity when nothing does.
