@@ -4,8 +4,12 @@
 #include <stdexcept>
 #include <string>
 
-// The largest raster the engine decodes: a bound on memory whatever a file claims.
-constexpr std::uint64_t MaxRawBytes = 1ull << 31;
+// The largest raster the engine decodes: a bound on memory whatever a file
+// claims. The fuzz build sets a smaller one, to stay within the fuzzer's memory.
+#ifndef DOCHOST_MAX_RAW_BYTES
+#define DOCHOST_MAX_RAW_BYTES (1ull << 31)
+#endif
+constexpr std::uint64_t MaxRawBytes = DOCHOST_MAX_RAW_BYTES;
 
 inline void CheckRawSize(std::uint64_t width, std::uint64_t height, std::uint64_t bitsPerPixel)
 {
