@@ -4,10 +4,13 @@
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFAcroFormDocumentHelper.hh>
+#include <qpdf/QPDFMatrix.hh>
 #include <qpdf/QPDFOutlineDocumentHelper.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageLabelDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
+#include <memory>
+#include <set>
 #include <stdexcept>
 
 namespace {
@@ -84,6 +87,47 @@ void ResolveNamedLinks(QPDFOutlineDocumentHelper& names, QPDFObjectHandle annota
     }
 }
 
+// The annotations qpdf can copy: dictionaries, and widgets only where they
+// belong to a field. A damaged file's others would stop the copy half way
+// and leave the target unsound.
+QPDFObjectHandle SoundAnnotations(QPDFAcroFormDocumentHelper& forms, QPDFObjectHandle annotations)
+{
+    QPDFObjectHandle kept = QPDFObjectHandle::newArray();
+    for (int i = 0; i < annotations.getArrayNItems(); ++i) {
+        QPDFObjectHandle annotation = annotations.getArrayItem(i);
+        if (!annotation.isDictionary())
+            continue;
+        if (annotation.getKey("/Subtype").isNameAndEquals("/Widget") &&
+            !forms.getFieldForAnnotation(QPDFAnnotationObjectHelper(annotation)).getObjectHandle().isDictionary())
+            continue;
+        kept.appendItem(annotation);
+    }
+    return kept;
+}
+
+// qpdf can throw part way through copying annotations out of a damaged file,
+// and the document it was copying into can then not even be destroyed
+// safely. So a page's annotations are first copied into a scratch document,
+// and into the target only when that worked. A scratch document that failed
+// is kept, never destroyed, until the engine ends.
+bool AnnotationsCopy(QPDF& source, QPDFAcroFormDocumentHelper& sourceForms, QPDFObjectHandle annotations)
+{
+    auto scratch = std::make_unique<QPDF>();
+    scratch->emptyPDF();
+    try {
+        QPDFAcroFormDocumentHelper scratchForms(*scratch);
+        std::vector<QPDFObjectHandle> newAnnotations, newFields;
+        std::set<QPDFObjGen> oldFields;
+        scratchForms.transformAnnotations(annotations, newAnnotations, newFields, oldFields, QPDFMatrix(), &source,
+                                          &sourceForms);
+        return true;
+    } catch (const std::exception&) {
+        static auto* unsound = new std::vector<std::unique_ptr<QPDF>>;
+        unsound->push_back(std::move(scratch));
+        return false;
+    }
+}
+
 // Form-level settings the source's fields rely on.
 void MergeFormSettings(QPDF& target, QPDF& source)
 {
@@ -133,8 +177,11 @@ void InsertPages(QPDF& target, QPDFAcroFormDocumentHelper& targetForms, QPDF& so
         for (std::size_t i = 0; i < sourcePages.size(); ++i) {
             if (!annotations[i].isArray())
                 continue;
-            ResolveNamedLinks(sourceNames, annotations[i]);
-            sourcePages[i].replaceKey("/Annots", annotations[i]);
+            QPDFObjectHandle kept = SoundAnnotations(sourceForms, annotations[i]);
+            if (kept.getArrayNItems() == 0 || !AnnotationsCopy(source, sourceForms, kept))
+                continue; // a damaged file's page keeps its content, not its broken annotations
+            ResolveNamedLinks(sourceNames, kept);
+            sourcePages[i].replaceKey("/Annots", kept);
             targetForms.fixCopiedAnnotations(target.getAllPages()[at + i], sourcePages[i], sourceForms);
         }
         MergeFormSettings(target, source);

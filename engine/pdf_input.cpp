@@ -7,7 +7,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <qpdf/QPDF.hh>
+#include <qpdf/BufferInputSource.hh>
 #include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFWriter.hh>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,6 +75,21 @@ std::shared_ptr<QPDF> OpenPdf(const std::string& path, std::FILE* file)
 
 } // namespace
 
+std::shared_ptr<QPDF> RewriteIfRepaired(std::shared_ptr<QPDF> pdf)
+{
+    if (!pdf->anyWarnings())
+        return pdf;
+    QPDFWriter writer(*pdf);
+    writer.setOutputMemory();
+    writer.setPreserveEncryption(false);
+    writer.write();
+    auto sound = std::make_shared<QPDF>();
+    sound->setSuppressWarnings(true);
+    // The input source owns the written bytes for as long as the document lives.
+    sound->processInputSource(std::make_shared<BufferInputSource>("repaired document", writer.getBuffer(), true));
+    return sound;
+}
+
 Document OpenDocumentFile(const std::string& path)
 {
     std::FILE* file = OpenRegularFile(path);
@@ -97,5 +114,9 @@ Document OpenDocumentFile(const std::string& path)
         throw std::runtime_error("the document has no pages");
     // Reading the page tree may have needed repairs.
     document.verbatim = document.verbatim && !document.pdf->anyWarnings();
+    if (document.fileBacked && document.pdf->anyWarnings()) {
+        document.pdf = RewriteIfRepaired(document.pdf);
+        document.fileBacked = false; // it lives in memory now
+    }
     return document;
 }

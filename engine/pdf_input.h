@@ -13,3 +13,8 @@ class QPDF;
 // throws with the reason. Only regular files are read, so a FIFO or a device
 // never blocks the engine.
 Document OpenDocumentFile(const std::string& path);
+
+// A PDF that qpdf had to repair, written out and read back whole: copying
+// pages out of a repaired document can leave qpdf's objects inconsistent,
+// while a document qpdf has written itself is sound. Others pass unchanged.
+std::shared_ptr<QPDF> RewriteIfRepaired(std::shared_ptr<QPDF> pdf);

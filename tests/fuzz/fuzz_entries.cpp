@@ -4,6 +4,7 @@
 #include "front/run_settings.h"
 #include "images/image_import.h"
 #include "page_insertion.h"
+#include "pdf_input.h"
 #include "script/replay.h"
 
 #include <cstdio>
@@ -53,14 +54,18 @@ void FuzzCommandParser(const std::uint8_t* data, std::size_t size)
 void FuzzPdfInsert(const std::uint8_t* data, std::size_t size)
 {
     try {
-        QPDF source;
-        source.setSuppressWarnings(true);
-        source.processMemoryFile("fuzzed.pdf", reinterpret_cast<const char*>(data), size);
+        // As the engine opens a file: its page tree read, and rewritten if repaired.
+        auto parsed = std::make_shared<QPDF>();
+        parsed->setSuppressWarnings(true);
+        parsed->processMemoryFile("fuzzed.pdf", reinterpret_cast<const char*>(data), size);
+        parsed->getAllPages();
+        std::shared_ptr<QPDF> source = RewriteIfRepaired(parsed);
+        parsed.reset();
         QPDF target;
         target.emptyPDF();
         target.setSuppressWarnings(true);
         QPDFAcroFormDocumentHelper forms(target);
-        InsertPages(target, forms, source, 0);
+        InsertPages(target, forms, *source, 0);
         WriteOut(target);
     } catch (const std::exception&) {
         // Refusing a broken file is the right outcome.
