@@ -178,9 +178,11 @@ void InsertPages(QPDF& target, QPDFAcroFormDocumentHelper& targetForms, QPDF& so
             if (!annotations[i].isArray())
                 continue;
             QPDFObjectHandle kept = SoundAnnotations(sourceForms, annotations[i]);
-            if (kept.getArrayNItems() == 0 || !AnnotationsCopy(source, sourceForms, kept))
-                continue; // a damaged file's page keeps its content, not its broken annotations
+            if (kept.getArrayNItems() == 0)
+                continue;
             ResolveNamedLinks(sourceNames, kept);
+            if (!AnnotationsCopy(source, sourceForms, kept))
+                continue; // a damaged file's page keeps its content, not its broken annotations
             sourcePages[i].replaceKey("/Annots", kept);
             targetForms.fixCopiedAnnotations(target.getAllPages()[at + i], sourcePages[i], sourceForms);
         }
