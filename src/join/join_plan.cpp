@@ -70,17 +70,18 @@ bool CheckJoinTargets(const JoinPaths& paths)
     // Every name and every file the join reads or writes, each looked up once.
     std::string outputKey = FileKey(paths.output);
     std::set<std::string> inputNames, inputKeys;
+    std::vector<std::string> keys;
     for (const std::string& input : paths.inputs) {
         inputNames.insert(input);
-        std::string key = FileKey(input);
-        if (!key.empty())
-            inputKeys.insert(key);
+        keys.push_back(FileKey(input));
+        if (!keys.back().empty())
+            inputKeys.insert(keys.back());
     }
     auto isOutput = [&](const std::string& path, const std::string& key) {
         return path == paths.output || (!key.empty() && key == outputKey);
     };
     for (std::size_t i = 1; i < paths.inputs.size(); ++i) {
-        if (isOutput(paths.inputs[i], FileKey(paths.inputs[i])))
+        if (isOutput(paths.inputs[i], keys[i]))
             return Refuse(paths.inputs[i], "is also the output, which the join overwrites");
     }
     for (const std::string& intermediate : paths.intermediates) {

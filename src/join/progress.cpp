@@ -29,7 +29,8 @@ void ProgressStep(std::size_t number, const std::string& name)
     if (!Progress.Shown)
         return;
     std::string line = std::to_string(number) + " of " + std::to_string(Progress.Inputs) + ": " + PrintableName(name);
-    std::size_t room = std::size_t(StandardErrorColumns() > 1 ? StandardErrorColumns() - 1 : 1);
+    int columns = StandardErrorColumns();
+    std::size_t room = std::size_t(columns > 1 ? columns - 1 : 1);
     if (line.size() > room)
         line = line.substr(0, room);
     // Back to the start of the line, the new text, and the rest of the old one cleared.
