@@ -87,7 +87,8 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
                     std::chrono::milliseconds(static_cast<long long>(options.timeoutSeconds * 1000));
     bool outOpen = true, errOpen = true;
     while (outOpen || errOpen) {
-        pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {inFd, POLLOUT, 0}};
+        // A stream at its end is left out: its hang-up would wake every poll.
+        pollfd fds[3] = {{outOpen ? out[0] : -1, POLLIN, 0}, {errOpen ? err[0] : -1, POLLIN, 0}, {inFd, POLLOUT, 0}};
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
