@@ -4,13 +4,14 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+WIN_BUILD  ?= build-windows
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CTEST_JOBS ?= 4
 
 PREFIX     ?= /usr/local
 
-.PHONY: all deps build build-asan build-fuzz test fuzz demo install deb clean
+.PHONY: all deps build build-asan build-fuzz windows test fuzz demo install deb clean
 
 all: build
 
@@ -18,14 +19,20 @@ deps:
 	scripts/install-deps
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOCJOIN_WINDOWS_BIN=$(CURDIR)/$(WIN_BUILD)/bin
 	cmake --build $(BUILD) -j$(JOBS)
 
 build-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DDOCJOIN_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
-test: build build-asan
+# docjoin.exe for Windows, cross-built with mingw-w64; with it the Windows
+# programs the tests run under Wine.
+windows: deps
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WIN_BUILD) -j$(JOBS)
+
+test: build build-asan windows
 	ctest --test-dir $(BUILD) --output-on-failure -j$(CTEST_JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(CTEST_JOBS)
 
@@ -49,4 +56,4 @@ demo: build
 	scripts/demo $(BUILD)/bin
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) demo
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) demo
