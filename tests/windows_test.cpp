@@ -301,6 +301,31 @@ TEST(WindowsLauncher, NoUsablePathInTheRegistryShowsTheNotInstalledBox)
     }
 }
 
+TEST(WindowsLauncher, APathOf259CharactersIsTriedAndOneOf260IsNot)
+{
+    ScratchDir dir;
+    WriteInputs(dir);
+    // Steps of a folder that does not exist, each short enough to be a name.
+    auto pathOf = [](std::size_t length) {
+        std::string path = "Z:\\absent";
+        while (path.size() + 101 < length)
+            path += "\\" + std::string(100, 'd');
+        return path + "\\" + std::string(length - path.size() - 1, 'x');
+    };
+    ASSERT_EQ(pathOf(259).size(), 259u);
+    SetApplicationPath({"/ve", "/d", pathOf(259)});
+    WindowsRun fits = RunDocjoin(dir, {"a.tif"});
+    ASSERT_EQ(fits.boxes.size(), 1u);
+    EXPECT_NE(fits.boxes[0].text, NotInstalled) << "the path was tried: the system's text for it";
+    EXPECT_NE(fits.boxes[0].text, "");
+
+    SetApplicationPath({"/ve", "/d", pathOf(260)});
+    WindowsRun tooLong = RunDocjoin(dir, {"a.tif"});
+    ASSERT_EQ(tooLong.boxes.size(), 1u);
+    EXPECT_EQ(tooLong.boxes[0].text, NotInstalled) << "no room for the terminating NUL";
+    EXPECT_EQ(tooLong.result.status, 255);
+}
+
 TEST(WindowsLauncher, AMissingExecutableShowsTheSystemsTextForIt)
 {
     ScratchDir dir;
