@@ -13,6 +13,8 @@
 //   box_runner.exe --alive PID
 //       prints 1 while the process PID runs, else 0.
 
+#include "hex.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -21,17 +23,6 @@
 #include <vector>
 
 namespace {
-
-std::string Hex(const std::string& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char c : bytes) {
-        hex += digits[c >> 4];
-        hex += digits[c & 15];
-    }
-    return hex;
-}
 
 std::string WindowText(HWND window)
 {

@@ -9,6 +9,8 @@
 //   DOCJOIN_TEST_ANSWER  acknowledge (the default), refuse, late (after the
 //                        client's 1000 ms), or silent (never registers)
 
+#include "hex.h"
+
 #include <windows.h>
 #include <ddeml.h>
 
@@ -31,17 +33,6 @@ void Append(const std::string& text)
 {
     DWORD written = 0;
     WriteFile(Record, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
-
-std::string Hex(const std::string& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char c : bytes) {
-        hex += digits[c >> 4];
-        hex += digits[c & 15];
-    }
-    return hex;
 }
 
 // The second quoted argument of [DocSaveAs("open","new")], quotes undoubled.
