@@ -54,8 +54,8 @@ void DdeWaitForAnswers()
 {
     // Transactions are synchronous: each has been answered or given up before
     // the next is sent, so nothing is outstanding. A file the application
-    // still holds open after a given-up close cannot be removed on this
-    // system; it stays on disk.
+    // still holds open after a given-up close is normally shared without
+    // delete access on this system: removing it fails and it stays on disk.
 }
 
 void DdeClose()
