@@ -17,6 +17,8 @@ const std::string Prefix = DOCJOIN_WINE_PREFIX;
 const char AppPathKey[] = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Acrobat.exe";
 const char Caption[] = "BuildIndex - Error";
 const char NotInstalled[] = "Acrobat is not installed. Aborting...";
+// A status of -1, as the system's exit code; Wine passes it on as 255.
+const char MinusOne[] = "4294967295";
 
 std::string FromHex(const std::string& hex)
 {
@@ -90,7 +92,7 @@ struct Box {
 struct WindowsRun {
     RunResult result;
     std::vector<Box> boxes;
-    std::string exitLine;
+    std::string exitCode; // as the runner saw it, before Wine cuts it to 8 bits
     std::string serverCommandLine;
     std::string serverPid;
     bool registered = false;
@@ -117,7 +119,7 @@ WindowsRun RunDocjoin(const ScratchDir& dir, const std::vector<std::string>& arg
             boxes >> caption >> text;
             run.boxes.push_back({FromHex(caption), FromHex(text)});
         } else if (word == "exit") {
-            boxes >> run.exitLine;
+            boxes >> run.exitCode;
         }
     }
     std::istringstream lines(Exists(record) ? ReadFile(record) : "");
@@ -292,6 +294,7 @@ TEST(WindowsLauncher, NoUsablePathInTheRegistryShowsTheNotInstalledBox)
             SetApplicationPath(c.value);
         WindowsRun run = RunDocjoin(dir, {"a.tif"});
         EXPECT_EQ(run.result.status, 255);
+        EXPECT_EQ(run.exitCode, MinusOne);
         ASSERT_EQ(run.boxes.size(), 1u);
         EXPECT_EQ(run.boxes[0].caption, Caption);
         EXPECT_EQ(run.boxes[0].text, NotInstalled);
@@ -324,6 +327,7 @@ TEST(WindowsLauncher, APathOf259CharactersIsTriedAndOneOf260IsNot)
     ASSERT_EQ(tooLong.boxes.size(), 1u);
     EXPECT_EQ(tooLong.boxes[0].text, NotInstalled) << "no room for the terminating NUL";
     EXPECT_EQ(tooLong.result.status, 255);
+    EXPECT_EQ(tooLong.exitCode, MinusOne);
 }
 
 TEST(WindowsLauncher, AMissingExecutableShowsTheSystemsTextForIt)
@@ -333,6 +337,7 @@ TEST(WindowsLauncher, AMissingExecutableShowsTheSystemsTextForIt)
     SetApplicationPath({"/ve", "/d", WindowsFolder(dir.path) + "\\gone.exe"});
     WindowsRun run = RunDocjoin(dir, {"a.tif"});
     EXPECT_EQ(run.result.status, 255);
+    EXPECT_EQ(run.exitCode, MinusOne);
     ASSERT_EQ(run.boxes.size(), 1u);
     EXPECT_EQ(run.boxes[0].caption, Caption);
     const std::string fileNotFound = "2"; // ERROR_FILE_NOT_FOUND
@@ -349,6 +354,7 @@ TEST(WindowsConversation, AServerThatNeverRegistersFailsTheOpenAndIsTerminated)
     RegisterTestServer();
     WindowsRun run = RunDocjoin(dir, {"-w", "1", "a.tif", "b.gif"}, "silent");
     EXPECT_EQ(run.result.status, 255);
+    EXPECT_EQ(run.exitCode, MinusOne);
     EXPECT_EQ(run.result.out,
               "Could not connect to server. -- DdeOpen - Error\r\nFailed to initialize DDE. - DdeOpen - Error\r\n");
     EXPECT_TRUE(run.boxes.empty());
