@@ -6,6 +6,7 @@
 #include "support/sample_pdf.h"
 
 #include <chrono>
+#include <csignal>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
@@ -221,7 +222,7 @@ TEST_F(Faults, NoOtherProcessCanReachAnEngine)
     std::vector<std::string> inputs = ManyPdfs(dir, 300);
     std::vector<std::string> args = {Docjoin(), "-w", "0", "-o", "out.pdf"};
     args.insert(args.end(), inputs.begin(), inputs.end());
-    std::thread run([&] { RunProgram(args, {.cwd = dir.path}); });
+    std::jthread run([&] { RunProgram(args, {.cwd = dir.path}); });
 
     pid_t engine = 0;
     for (int i = 0; i < 500 && engine == 0; ++i) {
@@ -238,6 +239,13 @@ TEST_F(Faults, NoOtherProcessCanReachAnEngine)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ASSERT_NE(engine, 0) << "the engine was not seen running";
+    // Held still while it is looked at, so that a fast join cannot end it
+    // first; it goes on when the test ends.
+    kill(engine, SIGSTOP);
+    struct Resume {
+        pid_t pid;
+        ~Resume() { kill(pid, SIGCONT); }
+    } resume{engine};
     std::string fd = "/proc/" + std::to_string(engine) + "/fd/3";
     char link[256] = "";
     ssize_t length = readlink(fd.c_str(), link, sizeof link - 1);
@@ -270,7 +278,6 @@ TEST_F(Faults, NoOtherProcessCanReachAnEngine)
         EXPECT_NE(other.status, 0);
         EXPECT_NE(other.err.find("Permission denied"), std::string::npos) << other.err;
     }
-    run.join();
 }
 
 } // namespace
