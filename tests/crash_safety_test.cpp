@@ -94,6 +94,7 @@ namespace {
 TEST(CrashSafety, AHungEngineIsGivenUpAfterItsTimeAndStillKilled)
 {
     BecomeReaper();
+    LeadOwnProcessGroup();
     ScratchDir dir;
     WriteSamplePdf(dir / "a.pdf", {.pages = {"A"}});
     SetEngineFinishTimeout(1500);

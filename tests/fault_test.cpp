@@ -217,6 +217,7 @@ TEST_F(Faults, TenJoinsOfTwoHundredInputsAtOnce)
 // docjoin that made the pair can reach it.
 TEST_F(Faults, NoOtherProcessCanReachAnEngine)
 {
+    LeadOwnProcessGroup();
     ScratchDir dir;
     chmod(dir.path.c_str(), 0755);
     std::vector<std::string> inputs = ManyPdfs(dir, 300);

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,12 @@
 void BecomeReaper()
 {
     prctl(PR_SET_CHILD_SUBREAPER, 1);
+}
+
+void LeadOwnProcessGroup()
+{
+    if (getpgrp() != getpid() && setpgid(0, 0) != 0)
+        throw std::runtime_error(std::string("setpgid failed: ") + std::strerror(errno));
 }
 
 std::vector<pid_t> TakeOrphans()

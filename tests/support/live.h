@@ -8,6 +8,12 @@
 // behind by a docjoin that has exited becomes visible as our child.
 void BecomeReaper();
 
+// Puts this test process at the head of a process group of its own. The
+// kernel sends SIGHUP to the stopped processes of a group that no member
+// links to a parent outside it (a background job whose shell has ended);
+// tests that stop an engine on purpose keep their group linked this way.
+void LeadOwnProcessGroup();
+
 // Processes (zombies included) whose parent is this test process; reaps them.
 std::vector<pid_t> TakeOrphans();
 
