@@ -105,14 +105,14 @@ Document OpenDocumentFile(const std::string& path)
     } else if (HasPdfHeader(start)) {
         document.pdf = OpenPdf(path, file);
         document.fileBacked = true;
-        document.verbatim = !document.pdf->isEncrypted() && !document.pdf->anyWarnings();
+        document.verbatim = !document.pdf->isEncrypted();
     } else {
         std::fclose(file);
         throw std::runtime_error("neither a PDF nor an image of a kind dochost reads");
     }
     if (document.pdf->getAllPages().empty())
         throw std::runtime_error("the document has no pages");
-    // Reading the page tree may have needed repairs.
+    // Reading the file or its page tree may have needed repairs.
     document.verbatim = document.verbatim && !document.pdf->anyWarnings();
     if (document.fileBacked && document.pdf->anyWarnings()) {
         document.pdf = RewriteIfRepaired(document.pdf);

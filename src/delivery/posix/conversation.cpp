@@ -199,7 +199,7 @@ void DdeClose()
     if (DdeState.Conversation < 0)
         return;
     WireAppendFrame(DdeState.Outgoing, WireClose, {});
-    if (!DdeState.Lost && !Converse(After(FinishTimeoutMs), [] { return DdeState.Done; }) && !DdeState.Lost)
+    if (!Converse(After(FinishTimeoutMs), [] { return DdeState.Done; }) && !DdeState.Lost)
         std::fprintf(stderr, "docjoin: the engine did not finish within %lld seconds\n",
                      FinishTimeoutMs / 1000);
     close(DdeState.Conversation);
