@@ -139,6 +139,7 @@ void JpxResolution(const std::string& s, const std::vector<Box>& top, ImagePage&
 // What the codestream's main header declares.
 struct Siz {
     std::uint32_t width = 0, height = 0, components = 0;
+    bool eightBit = true; // every component of unsigned 8-bit samples
 };
 
 [[noreturn]] void Broken(const std::string& what)
@@ -171,6 +172,9 @@ Siz CheckCodestream(const std::string& s)
     if (xsiz <= xo || ysiz <= yo || xt == 0 || yt == 0 || xto > xo || yto > yo || xto + xt <= xo || yto + yt <= yo ||
         components == 0 || sizLength != 38 + 3 * components)
         Broken("damaged (its size marker is inconsistent)");
+    bool eightBit = true;
+    for (std::uint64_t c = 0; c < components; ++c)
+        eightBit = eightBit && std::uint8_t(s[at + 40 + 3 * c]) == 7;
     std::uint64_t tiles = ((xsiz - xto + xt - 1) / xt) * ((ysiz - yto + yt - 1) / yt);
     if (tiles > 65535)
         Broken("damaged (it declares " + std::to_string(tiles) + " tiles)");
@@ -234,7 +238,7 @@ Siz CheckCodestream(const std::string& s)
     for (std::size_t t = 0; t < parts.size(); ++t)
         if (parts[t] == 0 || (declared[t] != 0 && parts[t] != declared[t]))
             Broken("truncated (tile " + std::to_string(t) + " is incomplete)");
-    return {std::uint32_t(xsiz - xo), std::uint32_t(ysiz - yo), std::uint32_t(components)};
+    return {std::uint32_t(xsiz - xo), std::uint32_t(ysiz - yo), std::uint32_t(components), eightBit};
 }
 
 struct OpjImage {
@@ -408,11 +412,21 @@ std::vector<ImagePage> ReadJpx(const std::string& bytes)
         }
     }
     // Beyond the budget, a file that needs no decoding passes on its structure alone.
-    if (needsDecoding) {
+    // Samples of other than 8 bits are stored decoded too where that can be
+    // done, since renderers scale them differently.
+    if (needsDecoding || (!siz.eightBit && image.image != nullptr)) {
         if (int(image.image->x1 - image.image->x0) != r.width || int(image.image->y1 - image.image->y0) != r.height)
             throw std::runtime_error("the JPEG 2000 file is damaged: its header and its codestream disagree");
-        StoreDecoded(*image.image, !jp2, r);
-        return {page};
+        try {
+            StoreDecoded(*image.image, !jp2, r);
+            return {page};
+        } catch (const std::exception&) {
+            if (needsDecoding)
+                throw;
+            r = Raster();
+            r.width = int(siz.width);
+            r.height = int(siz.height);
+        }
     }
     if (siz.components > 4 && !jp2)
         throw std::runtime_error("a JPEG 2000 codestream of " + std::to_string(siz.components) +
