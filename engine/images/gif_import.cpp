@@ -116,6 +116,7 @@ Palette PaletteOf(const GifFileType* gif)
 struct Survey {
     int frames = 0;
     bool lone = false;
+    std::uint64_t indices = 0; // the frames' pixels, each decoded once
 };
 
 Survey SurveyFrames(GifFileType* gif)
@@ -142,6 +143,7 @@ Survey SurveyFrames(GifFileType* gif)
         survey.lone = survey.frames == 0 && desc.Left == 0 && desc.Top == 0 && desc.Width == gif->SWidth &&
                       desc.Height == gif->SHeight;
         ++survey.frames;
+        survey.indices += std::uint64_t(desc.Width) * std::uint64_t(desc.Height);
         int codeSize = 0;
         GifByteType* block = nullptr;
         if (DGifGetCode(gif, &codeSize, &block) != GIF_OK)
@@ -253,6 +255,8 @@ std::vector<ImagePage> ReadGif(const std::string& bytes)
     // A lone frame is its indices; every composited page is colour and alpha.
     std::uint64_t pageBytes = PixelBudget::Bytes(width, height, survey.lone ? 8 : 32);
     budget.Plan(pageBytes * std::uint64_t(survey.frames));
+    // Frames far larger than the screen cost their decoding too.
+    budget.Plan(survey.indices);
 
     Input input{&bytes, 0};
     GifCloser closer = Open(input);

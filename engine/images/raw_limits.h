@@ -33,13 +33,18 @@ public:
     // Whether bytes more would still be within the budget.
     bool Allows(std::uint64_t bytes) const { return bytes <= MaxRawBytes && used_ + bytes <= MaxRawBytes; }
 
-    // The bytes of a raster of width x height with bitsPerPixel, rows padded to bytes.
+    // What a page of width x height with bitsPerPixel (rows padded to bytes)
+    // is charged: its samples, and at least what a page of the document
+    // costs whatever its size, so that a file of a million tiny frames is
+    // over the budget too.
     static std::uint64_t Bytes(std::uint64_t width, std::uint64_t height, std::uint64_t bitsPerPixel)
     {
         if (width > (1u << 24) || height > (1u << 24) || bitsPerPixel > 1024)
             return MaxRawBytes + 1;
-        return (width * bitsPerPixel + 7) / 8 * height;
+        std::uint64_t bytes = (width * bitsPerPixel + 7) / 8 * height;
+        return bytes > PageCost ? bytes : PageCost;
     }
+    static constexpr std::uint64_t PageCost = 1 << 16;
 
 private:
     static void Add(std::uint64_t& total, std::uint64_t bytes)
