@@ -116,10 +116,11 @@ Palette PaletteOf(const GifFileType* gif)
 struct Survey {
     int frames = 0;
     bool lone = false;
-    std::uint64_t indices = 0; // the frames' pixels, each decoded once
 };
 
-Survey SurveyFrames(GifFileType* gif)
+// Charges the budget as it goes: frame by frame, each page at what a
+// composited page costs, so that a file of endless frames stops early.
+Survey SurveyFrames(GifFileType* gif, PixelBudget& budget, std::uint64_t compositeBytes)
 {
     Survey survey;
     FrameControl ignored;
@@ -143,7 +144,9 @@ Survey SurveyFrames(GifFileType* gif)
         survey.lone = survey.frames == 0 && desc.Left == 0 && desc.Top == 0 && desc.Width == gif->SWidth &&
                       desc.Height == gif->SHeight;
         ++survey.frames;
-        survey.indices += std::uint64_t(desc.Width) * std::uint64_t(desc.Height);
+        // Frames far larger than the screen cost their decoding too.
+        std::uint64_t indices = std::uint64_t(desc.Width) * std::uint64_t(desc.Height);
+        budget.Plan(indices + (survey.frames > 1 ? compositeBytes : 0));
         int codeSize = 0;
         GifByteType* block = nullptr;
         if (DGifGetCode(gif, &codeSize, &block) != GIF_OK)
@@ -244,19 +247,19 @@ std::vector<ImagePage> ReadGif(const std::string& bytes)
     Survey survey;
     std::size_t width = 0, height = 0;
     PixelBudget budget;
+    std::uint64_t pageBytes = 0;
     {
         Input input{&bytes, 0};
         GifCloser closer = Open(input);
         width = std::size_t(closer.gif->SWidth);
         height = std::size_t(closer.gif->SHeight);
-        survey = SurveyFrames(closer.gif);
+        CheckRawSize(width, height, 32);
+        // Every composited page is colour and alpha; a lone frame is its indices.
+        std::uint64_t compositeBytes = PixelBudget::Bytes(width, height, 32);
+        survey = SurveyFrames(closer.gif, budget, compositeBytes);
+        pageBytes = survey.lone ? PixelBudget::Bytes(width, height, 8) : compositeBytes;
+        budget.Plan(pageBytes); // the first frame's page
     }
-    CheckRawSize(width, height, 32);
-    // A lone frame is its indices; every composited page is colour and alpha.
-    std::uint64_t pageBytes = PixelBudget::Bytes(width, height, survey.lone ? 8 : 32);
-    budget.Plan(pageBytes * std::uint64_t(survey.frames));
-    // Frames far larger than the screen cost their decoding too.
-    budget.Plan(survey.indices);
 
     Input input{&bytes, 0};
     GifCloser closer = Open(input);
