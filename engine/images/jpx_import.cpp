@@ -250,8 +250,9 @@ struct OpjImage {
     }
 };
 
-// Decodes the whole file with openjpeg, which must find no fault in it.
-void Decode(const std::string& bytes, bool jp2, OpjImage& out)
+// Decodes the whole file with openjpeg, which must find no fault in it;
+// with a budget, what its header declares is charged before decoding.
+void Decode(const std::string& bytes, bool jp2, OpjImage& out, PixelBudget* budget = nullptr)
 {
     std::string error;
     Input input{&bytes, 0};
@@ -268,8 +269,17 @@ void Decode(const std::string& bytes, bool jp2, OpjImage& out)
     opj_dparameters_t parameters;
     opj_set_default_decoder_parameters(&parameters);
     bool ok = opj_setup_decoder(codec, &parameters) && opj_decoder_set_strict_mode(codec, OPJ_TRUE) &&
-              opj_read_header(stream, codec, &out.image) && out.image != nullptr &&
-              opj_decode(codec, stream, out.image) && opj_end_decompress(codec, stream);
+              opj_read_header(stream, codec, &out.image) && out.image != nullptr;
+    try {
+        if (ok && budget != nullptr)
+            budget->Claim(PixelBudget::Bytes(out.image->x1 - out.image->x0, out.image->y1 - out.image->y0,
+                                             32 * std::uint64_t(out.image->numcomps)));
+    } catch (...) {
+        opj_destroy_codec(codec);
+        opj_stream_destroy(stream);
+        throw;
+    }
+    ok = ok && opj_decode(codec, stream, out.image) && opj_end_decompress(codec, stream);
     opj_destroy_codec(codec);
     opj_stream_destroy(stream);
     if (!ok)
@@ -362,6 +372,24 @@ void StoreDecoded(const opj_image_t& image, bool codestream, Raster& r)
         Unpremultiply(r.data, mask.data, int(colours), bits);
 }
 
+ImagePage Salvaged(const std::string& bytes, bool jp2, ImagePage page, const std::exception& structure)
+{
+    OpjImage image;
+    try {
+        PixelBudget budget;
+        Decode(bytes, jp2, image, &budget);
+        const opj_image_t& decoded = *image.image;
+        std::uint64_t width = decoded.x1 - decoded.x0, height = decoded.y1 - decoded.y0;
+        CheckRawSize(width, height, 32);
+        page.raster.width = int(width);
+        page.raster.height = int(height);
+        StoreDecoded(decoded, !jp2, page.raster);
+    } catch (const std::exception&) {
+        throw std::runtime_error(structure.what());
+    }
+    return page;
+}
+
 } // namespace
 
 std::vector<ImagePage> ReadJpx(const std::string& bytes)
@@ -386,7 +414,14 @@ std::vector<ImagePage> ReadJpx(const std::string& bytes)
     } else {
         codestream = bytes;
     }
-    Siz siz = CheckCodestream(codestream);
+    Siz siz;
+    try {
+        siz = CheckCodestream(codestream);
+    } catch (const std::exception& structure) {
+        // A codestream whose structure is wrong goes in only as openjpeg
+        // decodes it, strictly; else the structure's fault is the reason.
+        return {Salvaged(bytes, jp2, page, structure)};
+    }
     codestream.clear();
     CheckRawSize(siz.width, siz.height, 1);
 
