@@ -129,10 +129,8 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
     close(out[0]);
     close(err[0]);
     int status = 0;
-    rusage usage{};
-    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    result.peakKilobytes = usage.ru_maxrss;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }

@@ -10,7 +10,6 @@ struct RunResult {
     int status = -1; // exit status, or 128 + signal number
     std::string out;
     std::string err;
-    long peakKilobytes = 0; // the largest resident size of the program or a child it waited for
 };
 
 struct RunOptions {
