@@ -119,6 +119,11 @@ TEST_F(ImageCorpus, PagesAreTheImageSizeAtItsResolution)
         for (std::size_t i = 0; i < pages.size(); ++i) {
             const CorpusPage& expected = file.pages[i];
             QPDFObjectHandle::Rectangle box = pages[i].getKey("/MediaBox").getArrayAsRectangle();
+            // Pages beyond 200 inches are measured in larger units.
+            QPDFObjectHandle unitKey = pages[i].getKey("/UserUnit");
+            double unit = unitKey.isNumber() ? unitKey.getNumericValue() : 1.0;
+            box.urx *= unit, box.llx *= unit, box.ury *= unit, box.lly *= unit;
+            EXPECT_LE(std::max(box.urx - box.llx, box.ury - box.lly) / unit, 14400) << file.name;
             bool sideways = expected.rotate % 180 != 0;
             double width = sideways ? expected.shown.height : expected.shown.width;
             double height = sideways ? expected.shown.width : expected.shown.height;

@@ -1,5 +1,6 @@
-// BMP: Windows and OS/2 bitmaps of 1, 4, 8, 16, 24 and 32 bits, plain, with
-// bit fields or run-length encoded. Palette images keep their palette.
+// BMP: Windows and OS/2 (versions 1 and 2) bitmaps of 1, 4, 8, 16, 24 and 32
+// bits, plain, with bit fields or run-length encoded. Palette images keep
+// their palette.
 #include "images/image_import.h"
 #include "images/raw_limits.h"
 
@@ -93,15 +94,23 @@ std::vector<ImagePage> ReadBmp(const std::string& s)
     if (s.size() < 26)
         Damaged("truncated");
     std::uint32_t offset = Le(s, 10, 4), headerSize = Le(s, 14, 4);
-    if (headerSize != 12 && (headerSize < 40 || headerSize > 1024))
+    if (headerSize != 12 && (headerSize < 16 || headerSize > 1024))
         Damaged("of an unknown version");
     if (s.size() < 14 + std::size_t(headerSize))
         Damaged("truncated");
     bool core = headerSize == 12;
+    // OS/2's second version has a header of 16 to 64 bytes whose first 40
+    // bytes are laid out as Windows' are; the fields it leaves out are zero.
+    bool os2 = !core && headerSize <= 64 && headerSize != 40 && headerSize != 52 && headerSize != 56;
+    auto field = [&](std::size_t at, int n) -> std::uint32_t {
+        return at + std::size_t(n) <= 14 + std::size_t(headerSize) ? Le(s, at, n) : 0;
+    };
     long width = core ? long(Le(s, 18, 2)) : long(std::int32_t(Le(s, 18, 4)));
     long rawHeight = core ? long(Le(s, 20, 2)) : long(std::int32_t(Le(s, 22, 4)));
     int bits = int(Le(s, core ? 24 : 28, 2));
-    std::uint32_t compression = core ? 0 : Le(s, 30, 4);
+    std::uint32_t compression = core ? 0 : field(30, 4);
+    if (os2 && compression > 2)
+        Damaged("compressed in a way that is not supported"); // OS/2's Huffman and 24-bit run lengths
     bool topDown = rawHeight < 0;
     long height = topDown ? -rawHeight : rawHeight;
     if (width <= 0 || height <= 0)
@@ -113,7 +122,7 @@ std::vector<ImagePage> ReadBmp(const std::string& s)
     r.width = int(width);
     r.height = int(height);
     if (!core) {
-        std::uint32_t xPpm = Le(s, 38, 4), yPpm = Le(s, 42, 4);
+        std::uint32_t xPpm = field(38, 4), yPpm = field(42, 4);
         if (xPpm > 0 && yPpm > 0) {
             page.xDpi = xPpm * 0.0254;
             page.yDpi = yPpm * 0.0254;
@@ -133,7 +142,7 @@ std::vector<ImagePage> ReadBmp(const std::string& s)
             Damaged("truncated");
         for (int i = 0; i < count; ++i)
             masks[i] = Le(s, at + 4 * std::size_t(i), 4);
-    } else if (headerSize >= 56 && compression == 0 && bits == 32) {
+    } else if (headerSize >= 56 && !os2 && compression == 0 && bits == 32) {
         masks[3] = Le(s, 66, 4); // a V4/V5 header may name an alpha channel
         masks[0] = 0xff0000, masks[1] = 0xff00, masks[2] = 0xff;
     }
@@ -143,7 +152,7 @@ std::vector<ImagePage> ReadBmp(const std::string& s)
     if (bits <= 8) {
         if (bits != 1 && bits != 4 && bits != 8)
             Damaged("of an unsupported depth");
-        std::uint32_t used = core ? 0 : Le(s, 46, 4);
+        std::uint32_t used = core ? 0 : field(46, 4);
         std::size_t entries = used > 0 && used <= (1u << bits) ? used : (1u << bits);
         std::size_t entryBytes = core ? 3 : 4;
         entries = std::min(entries, (offset > paletteAt ? offset - paletteAt : 0) / entryBytes);

@@ -39,20 +39,38 @@ ExifFacts ReadExif(const std::string& data)
         if (!r.Has(entry, 12))
             break;
         std::uint32_t tag = r.U16(entry), type = r.U16(entry + 2);
-        auto rational = [&]() -> double {
-            std::size_t at = r.U32(entry + 8);
-            if (type != 5 || !r.Has(at, 8) || r.U32(at + 4) == 0)
+        // One value of a count-1 entry, whichever numeric type the writer chose:
+        // resolutions are rationals by the standard, but some write integers.
+        auto value = [&]() -> double {
+            switch (type) {
+            case 3: // SHORT
+                return double(r.U16(entry + 8));
+            case 4: // LONG
+                return double(r.U32(entry + 8));
+            case 9: // SLONG
+                return double(std::int32_t(r.U32(entry + 8)));
+            case 5:    // RATIONAL
+            case 10: { // SRATIONAL
+                std::size_t at = r.U32(entry + 8);
+                if (!r.Has(at, 8) || r.U32(at + 4) == 0)
+                    return 0;
+                if (type == 10)
+                    return double(std::int32_t(r.U32(at))) / double(std::int32_t(r.U32(at + 4)));
+                return double(r.U32(at)) / double(r.U32(at + 4));
+            }
+            default:
                 return 0;
-            return double(r.U32(at)) / double(r.U32(at + 4));
+            }
         };
-        if (tag == 0x0112 && type == 3)
-            facts.orientation = int(r.U16(entry + 8));
+        auto small = [](double v) { return v >= 0 && v <= 1000 ? int(v) : 0; };
+        if (tag == 0x0112)
+            facts.orientation = small(value());
         else if (tag == 0x011a)
-            xRes = rational();
+            xRes = value();
         else if (tag == 0x011b)
-            yRes = rational();
-        else if (tag == 0x0128 && type == 3)
-            unit = int(r.U16(entry + 8));
+            yRes = value();
+        else if (tag == 0x0128)
+            unit = small(value());
     }
     if (xRes > 0 && yRes > 0 && (unit == 2 || unit == 3)) {
         double scale = unit == 3 ? 2.54 : 1.0;

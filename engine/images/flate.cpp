@@ -5,11 +5,31 @@
 
 std::string CompressFlate(const std::string& data)
 {
-    uLongf size = compressBound(static_cast<uLong>(data.size()));
-    std::string out(size, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
-                  static_cast<uLong>(data.size()), 6) != Z_OK)
+    // Streamed in pieces: the output grows as it is made, never to the
+    // input's whole bound at once.
+    z_stream z{};
+    if (deflateInit(&z, 6) != Z_OK)
         throw std::runtime_error("cannot compress the image data");
-    out.resize(size);
+    std::string out;
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    char buffer[1 << 16];
+    std::size_t left = data.size();
+    int flush;
+    do {
+        uInt piece = static_cast<uInt>(left < (1u << 30) ? left : (1u << 30));
+        z.avail_in = piece;
+        left -= piece;
+        flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(buffer);
+            z.avail_out = sizeof buffer;
+            if (deflate(&z, flush) == Z_STREAM_ERROR) {
+                deflateEnd(&z);
+                throw std::runtime_error("cannot compress the image data");
+            }
+            out.append(buffer, sizeof buffer - z.avail_out);
+        } while (z.avail_out == 0);
+    } while (flush != Z_FINISH);
+    deflateEnd(&z);
     return out;
 }

@@ -5,7 +5,7 @@
 ImageKind SniffImage(std::string_view head)
 {
     auto starts = [&](std::string_view magic) { return head.substr(0, magic.size()) == magic; };
-    if (starts("II*\0") || starts("MM\0*"))
+    if (starts("II*\0") || starts("MM\0*") || starts("II+\0") || starts("MM\0+"))
         return ImageKind::Tiff;
     if (starts("GIF87a") || starts("GIF89a"))
         return ImageKind::Gif;
@@ -17,7 +17,7 @@ ImageKind SniffImage(std::string_view head)
         return ImageKind::Jpx;
     if (starts("BM") && head.size() >= 18)
         return ImageKind::Bmp;
-    if (head.size() >= 3 && head[0] == 'P' && head[1] >= '1' && head[1] <= '6' &&
+    if (head.size() >= 3 && head[0] == 'P' && head[1] >= '1' && head[1] <= '7' &&
         (head[2] == ' ' || head[2] == '\n' || head[2] == '\r' || head[2] == '\t' || head[2] == '#'))
         return ImageKind::Pnm;
     if (starts("RIFF") && head.size() >= 12 && head.substr(8, 4) == "WEBP")

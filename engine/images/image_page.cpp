@@ -3,6 +3,7 @@
 #include "images/flate.h"
 #include "images/png_predictor.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <qpdf/QPDF.hh>
@@ -11,6 +12,10 @@
 #include <stdexcept>
 
 namespace {
+
+// The largest page side readers show (200 inches), and the largest unit a page may be given.
+constexpr double MaxPageUnits = 14400;
+constexpr double MaxUserUnit = 75000;
 
 std::string Number(double value)
 {
@@ -62,10 +67,8 @@ QPDFObjectHandle ImageXObject(QPDF& pdf, const Raster& raster)
     dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
     dict.replaceKey("/Width", QPDFObjectHandle::newInteger(raster.width));
     dict.replaceKey("/Height", QPDFObjectHandle::newInteger(raster.height));
-    if (raster.jpxOwnSpace) {
-        if (raster.softMask == nullptr)
-            dict.replaceKey("/SMaskInData", QPDFObjectHandle::newInteger(1));
-    } else {
+    // JPX data with its own colour space states it, and its depth, itself.
+    if (!raster.jpxOwnSpace) {
         dict.replaceKey("/ColorSpace", ColorSpace(pdf, raster));
         // JPX data states its own depth.
         if (raster.filter != "/JPXDecode")
@@ -79,24 +82,12 @@ QPDFObjectHandle ImageXObject(QPDF& pdf, const Raster& raster)
         dict.replaceKey("/Matte", QPDFObjectHandle::parse(raster.matte));
 
     if (raster.filter.empty()) {
-        std::size_t expected = RowBytes(raster) * static_cast<std::size_t>(raster.height);
-        if (raster.data.size() != expected)
-            throw std::runtime_error("internal error: raster holds " + std::to_string(raster.data.size()) +
-                                     " bytes, not " + std::to_string(expected));
-        if (raster.bitsPerComponent >= 8) {
-            // Whole-byte samples: filtered rows, which Flate packs much tighter.
-            std::size_t bpp = std::size_t(Components(raster)) * std::size_t(raster.bitsPerComponent / 8);
-            QPDFObjectHandle parms = QPDFObjectHandle::newDictionary();
-            parms.replaceKey("/Predictor", QPDFObjectHandle::newInteger(15));
-            parms.replaceKey("/Colors", QPDFObjectHandle::newInteger(Components(raster)));
-            parms.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(raster.bitsPerComponent));
-            parms.replaceKey("/Columns", QPDFObjectHandle::newInteger(raster.width));
-            image.replaceStreamData(CompressFlate(PngPredict(raster.data, RowBytes(raster), bpp)),
-                                    QPDFObjectHandle::newName("/FlateDecode"), parms);
-        } else {
-            image.replaceStreamData(CompressFlate(raster.data), QPDFObjectHandle::newName("/FlateDecode"),
-                                    QPDFObjectHandle::newNull());
-        }
+        Raster packed = raster;
+        packed.softMask = nullptr;
+        PackRaster(packed);
+        image.replaceStreamData(packed.data, QPDFObjectHandle::newName(packed.filter),
+                                packed.decodeParms.empty() ? QPDFObjectHandle::newNull()
+                                                           : QPDFObjectHandle::parse(packed.decodeParms));
     } else {
         QPDFObjectHandle parms =
             raster.decodeParms.empty() ? QPDFObjectHandle::newNull() : QPDFObjectHandle::parse(raster.decodeParms);
@@ -108,6 +99,56 @@ QPDFObjectHandle ImageXObject(QPDF& pdf, const Raster& raster)
 }
 
 } // namespace
+
+void PackRaster(Raster& raster)
+{
+    if (raster.softMask != nullptr)
+        PackRaster(*raster.softMask);
+    if (!raster.filter.empty())
+        return;
+    if (raster.width <= 0 || raster.height <= 0)
+        throw std::runtime_error("the image has no pixels");
+    std::size_t expected = RowBytes(raster) * static_cast<std::size_t>(raster.height);
+    if (raster.data.size() != expected)
+        throw std::runtime_error("internal error: raster holds " + std::to_string(raster.data.size()) +
+                                 " bytes, not " + std::to_string(expected));
+    if (raster.bitsPerComponent >= 8) {
+        // Whole-byte samples: filtered rows, which Flate packs much tighter.
+        std::size_t bpp = std::size_t(Components(raster)) * std::size_t(raster.bitsPerComponent / 8);
+        raster.data = CompressFlate(PngPredict(raster.data, RowBytes(raster), bpp));
+        raster.decodeParms = "<< /Predictor 15 /Colors " + std::to_string(Components(raster)) +
+                             " /BitsPerComponent " + std::to_string(raster.bitsPerComponent) + " /Columns " +
+                             std::to_string(raster.width) + " >>";
+    } else {
+        raster.data = CompressFlate(raster.data);
+        raster.decodeParms.clear();
+    }
+    raster.filter = "/FlateDecode";
+}
+
+void Unpremultiply(std::string& colour, const std::string& alpha, int colours, int bits)
+{
+    std::size_t width = bits == 16 ? 2 : 1, pixels = alpha.size() / width;
+    std::uint32_t max = bits == 16 ? 65535 : 255;
+    auto get = [&](const std::string& s, std::size_t i) -> std::uint32_t {
+        return width == 2 ? std::uint32_t(std::uint8_t(s[2 * i])) << 8 | std::uint8_t(s[2 * i + 1])
+                          : std::uint8_t(s[i]);
+    };
+    for (std::size_t p = 0; p < pixels; ++p) {
+        std::uint32_t a = get(alpha, p);
+        if (a == 0 || a == max)
+            continue;
+        for (std::size_t c = p * std::size_t(colours); c < (p + 1) * std::size_t(colours); ++c) {
+            std::uint32_t v = std::min(max, std::uint32_t((std::uint64_t(get(colour, c)) * max + a / 2) / a));
+            if (width == 2) {
+                colour[2 * c] = char(v >> 8);
+                colour[2 * c + 1] = char(v & 0xff);
+            } else {
+                colour[c] = char(v);
+            }
+        }
+    }
+}
 
 int Components(const Raster& raster)
 {
@@ -141,10 +182,14 @@ std::shared_ptr<QPDF> MakeImageDocument(const std::vector<ImagePage>& pages)
             throw std::runtime_error("the image has no usable resolution");
         double width = page.raster.width * 72.0 / page.xDpi;
         double height = page.raster.height * 72.0 / page.yDpi;
-        // A page must stay within what readers accept (200 inches at 72 units).
-        if (width > 14400 * 10 || height > 14400 * 10)
+        // Readers accept pages of up to 200 inches (14,400 units of 1/72 inch);
+        // a larger page is written in larger units, so that it keeps its size.
+        double unit = std::max(width, height) > MaxPageUnits ? std::max(width, height) / MaxPageUnits : 1.0;
+        unit = std::ceil(unit * 1000) / 1000;
+        if (!(unit <= MaxUserUnit))
             throw std::runtime_error("the image is too large for a page at its resolution");
-
+        width /= unit;
+        height /= unit;
         QPDFObjectHandle image = ImageXObject(*pdf, page.raster);
         std::string matrix = page.mirror ? Number(-width) + " 0 0 " + Number(height) + " " + Number(width) + " 0"
                                          : Number(width) + " 0 0 " + Number(height) + " 0 0";
@@ -158,6 +203,8 @@ std::shared_ptr<QPDF> MakeImageDocument(const std::vector<ImagePage>& pages)
         resources.replaceKey("/XObject", xobjects);
         pageDict.replaceKey("/Resources", resources);
         pageDict.replaceKey("/Contents", content);
+        if (unit != 1.0)
+            pageDict.replaceKey("/UserUnit", QPDFObjectHandle::newReal(Number(unit)));
         if (page.rotate % 360 != 0)
             pageDict.replaceKey("/Rotate", QPDFObjectHandle::newInteger(((page.rotate % 360) + 360) % 360));
         helper.addPage(QPDFPageObjectHelper(pageDict), false);

@@ -46,6 +46,17 @@ constexpr double DefaultDpi = 96;
 // A document of the given pages, ready to be saved or inserted from.
 std::shared_ptr<QPDF> MakeImageDocument(const std::vector<ImagePage>& pages);
 
+// Compresses raw samples (and those of the soft mask) as they will be
+// stored, so that a reader of many pages holds each page's raw samples only
+// while it makes that page. Data already in a PDF filter is left alone.
+void PackRaster(Raster& raster);
+
+// Colour samples premultiplied by alpha (interleaved, colours a pixel, 8 or
+// 16 bits big-endian, as the alpha samples are) divided by their alpha again,
+// rounded, so that a renderer that multiplies them shows the file's colour
+// exactly. The premultiplied value can always be had back: nothing is lost.
+void Unpremultiply(std::string& colour, const std::string& alpha, int colours, int bits);
+
 // Bytes of one row of raw samples.
 std::size_t RowBytes(const Raster& raster);
 int Components(const Raster& raster);

@@ -1,6 +1,8 @@
-// PNM (PBM, PGM, PPM), plain and raw, one page per image in the file. The
-// samples go in as they are; a maximum value other than 2^n - 1 is scaled by
-// the image's decode array.
+// PNM (PBM, PGM, PPM), plain and raw, and PAM (grey, RGB, black and white,
+// each with or without alpha), one page per image in the file. The samples
+// go in as they are; a maximum value other than 2^n - 1 is scaled by the
+// image's decode array (PAM's samples are widened to 8 or 16 bits instead,
+// since its alpha becomes a soft mask).
 #include "images/image_import.h"
 #include "images/raw_limits.h"
 
@@ -42,8 +44,125 @@ struct Scanner {
     }
 };
 
+// A PAM header's lines up to ENDHDR, then its raw samples.
+ImagePage ReadPam(Scanner& in)
+{
+    in.at += 2;
+    std::uint64_t width = 0, height = 0, depth = 0, maxval = 0;
+    std::string tuple;
+    for (;;) {
+        // One "KEY value" line; comments and blank lines are skipped.
+        in.SkipSpace();
+        std::size_t start = in.at;
+        while (in.at < in.s.size() && in.s[in.at] != '\n' && in.s[in.at] != ' ' && in.s[in.at] != '\t' &&
+               in.s[in.at] != '\r')
+            ++in.at;
+        std::string key = in.s.substr(start, in.at - start);
+        if (key.empty())
+            throw std::runtime_error("the PAM header is truncated");
+        if (key == "ENDHDR") {
+            while (in.at < in.s.size() && in.s[in.at] != '\n')
+                ++in.at;
+            if (in.at >= in.s.size())
+                throw std::runtime_error("the PAM file is truncated");
+            ++in.at;
+            break;
+        }
+        if (key == "WIDTH")
+            width = in.Number();
+        else if (key == "HEIGHT")
+            height = in.Number();
+        else if (key == "DEPTH")
+            depth = in.Number();
+        else if (key == "MAXVAL")
+            maxval = in.Number();
+        else if (key == "TUPLTYPE") {
+            while (in.at < in.s.size() && (in.s[in.at] == ' ' || in.s[in.at] == '\t'))
+                ++in.at;
+            std::size_t from = in.at;
+            while (in.at < in.s.size() && in.s[in.at] != '\n' && in.s[in.at] != '\r')
+                ++in.at;
+            tuple = in.s.substr(from, in.at - from);
+            while (!tuple.empty() && (tuple.back() == ' ' || tuple.back() == '\t'))
+                tuple.pop_back();
+        } else {
+            throw std::runtime_error("the PAM header holds an unknown line: " + key.substr(0, 40));
+        }
+    }
+    if (maxval == 0 || maxval > 65535)
+        throw std::runtime_error("the PAM maximum value is invalid");
+    // The tuple type, or the depth where a writer left the type out.
+    int colours;
+    bool alpha;
+    bool bilevel = tuple.rfind("BLACKANDWHITE", 0) == 0;
+    if (tuple == "GRAYSCALE" || tuple == "BLACKANDWHITE" || (tuple.empty() && depth == 1))
+        colours = 1, alpha = false;
+    else if (tuple == "GRAYSCALE_ALPHA" || tuple == "BLACKANDWHITE_ALPHA" || (tuple.empty() && depth == 2))
+        colours = 1, alpha = true;
+    else if (tuple == "RGB" || (tuple.empty() && depth == 3))
+        colours = 3, alpha = false;
+    else if (tuple == "RGB_ALPHA" || (tuple.empty() && depth == 4))
+        colours = 3, alpha = true;
+    else
+        throw std::runtime_error("PAM images of tuple type \"" + tuple.substr(0, 40) + "\" are not supported");
+    if (depth != std::uint64_t(colours + (alpha ? 1 : 0)) || (bilevel && maxval != 1))
+        throw std::runtime_error("the PAM header is inconsistent");
+    int bytes = maxval < 256 ? 1 : 2, bits = 8 * bytes;
+    CheckRawSize(width, height, std::uint64_t(bits) * depth);
+    std::size_t count = std::size_t(width) * std::size_t(height);
+    std::size_t total = count * std::size_t(depth) * std::size_t(bytes);
+    if (in.s.size() - in.at < total)
+        throw std::runtime_error("the PAM file is truncated");
+
+    ImagePage page;
+    Raster& r = page.raster;
+    r.width = int(width);
+    r.height = int(height);
+    r.bitsPerComponent = bits;
+    r.space = colours == 3 ? Raster::Space::RGB : Raster::Space::Gray;
+    std::uint32_t top = (1u << bits) - 1;
+    auto sample = [&](std::size_t i) {
+        const char* p = in.s.data() + in.at + i * std::size_t(bytes);
+        std::uint32_t v = bytes == 2 ? (std::uint32_t(std::uint8_t(p[0])) << 8 | std::uint8_t(p[1])) : std::uint8_t(p[0]);
+        if (v > maxval)
+            throw std::runtime_error("a PAM sample exceeds the maximum value");
+        return maxval == top ? v : std::uint32_t((std::uint64_t(v) * top + maxval / 2) / maxval);
+    };
+    auto put = [&](std::string& out, std::size_t at, std::uint32_t v) {
+        if (bytes == 2) {
+            out[2 * at] = char(v >> 8);
+            out[2 * at + 1] = char(v & 0xff);
+        } else {
+            out[at] = char(v);
+        }
+    };
+    r.data.assign(count * std::size_t(colours) * std::size_t(bytes), '\0');
+    std::string mask(alpha ? count * std::size_t(bytes) : 0, '\0');
+    bool opaque = true;
+    for (std::size_t i = 0; i < count; ++i) {
+        for (int c = 0; c < colours; ++c)
+            put(r.data, i * std::size_t(colours) + std::size_t(c), sample(i * depth + std::size_t(c)));
+        if (alpha) {
+            std::uint32_t a = sample(i * depth + std::size_t(colours));
+            put(mask, i, a);
+            opaque &= a == top;
+        }
+    }
+    in.at += total;
+    if (alpha && !opaque) {
+        r.softMask = std::make_shared<Raster>();
+        r.softMask->width = r.width;
+        r.softMask->height = r.height;
+        r.softMask->bitsPerComponent = bits;
+        r.softMask->data = std::move(mask);
+    }
+    return page;
+}
+
 ImagePage ReadOne(Scanner& in)
 {
+    if (in.s[in.at + 1] == '7')
+        return ReadPam(in);
     char kind = in.s[in.at + 1];
     in.at += 2;
     bool bitmap = kind == '1' || kind == '4';
@@ -121,10 +240,15 @@ std::vector<ImagePage> ReadPnm(const std::string& bytes)
 {
     Scanner in{bytes};
     std::vector<ImagePage> pages;
+    PixelBudget budget;
     for (;;) {
         pages.push_back(ReadOne(in));
+        const Raster& r = pages.back().raster;
+        budget.Claim(PixelBudget::Bytes(std::uint64_t(r.width), std::uint64_t(r.height),
+                                        std::uint64_t(Components(r)) * std::uint64_t(r.bitsPerComponent)));
+        PackRaster(pages.back().raster);
         in.SkipSpace();
-        if (in.at + 2 > bytes.size() || bytes[in.at] != 'P' || bytes[in.at + 1] < '1' || bytes[in.at + 1] > '6')
+        if (in.at + 2 > bytes.size() || bytes[in.at] != 'P' || bytes[in.at + 1] < '1' || bytes[in.at + 1] > '7')
             break; // the rest is no further image
     }
     return pages;

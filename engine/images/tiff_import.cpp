@@ -5,6 +5,8 @@
 #include "images/raw_limits.h"
 #include "images/tiff_memory.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 
@@ -90,20 +92,25 @@ std::string DecodeAll(TIFF* tiff, TiffMemory& memory, const Directory& d)
     std::size_t rowBytes = (std::size_t(d.width) * perPlane * d.bits + 7) / 8;
     std::string out(rowBytes * d.height * planes, '\0');
     if (!d.tiled) {
+        // Which strip holds a row, and how many rows it holds, as libtiff
+        // reckons them (it clamps a RowsPerStrip beyond the image, and may
+        // have cut one large strip into several).
+        if (std::uint64_t(TIFFScanlineSize64(tiff)) != rowBytes)
+            Fail(memory, "this layout of TIFF samples is not supported");
         std::uint32_t rowsPerStrip = d.height;
         TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-        rowsPerStrip = std::max<std::uint32_t>(1, std::min(rowsPerStrip, d.height));
-        std::uint32_t strips = (d.height + rowsPerStrip - 1) / rowsPerStrip;
-        std::string buffer(std::size_t(TIFFStripSize(tiff)), '\0');
+        rowsPerStrip = std::clamp<std::uint32_t>(rowsPerStrip, 1, d.height);
+        std::string buffer(std::size_t(rowsPerStrip) * rowBytes, '\0');
         for (int p = 0; p < planes; ++p) {
-            for (std::uint32_t s = 0; s < strips; ++s) {
-                std::uint32_t rows = std::min(rowsPerStrip, d.height - s * rowsPerStrip);
+            for (std::uint32_t row = 0; row < d.height; row += rowsPerStrip) {
+                std::uint32_t rows = std::min(rowsPerStrip, d.height - row);
                 tmsize_t want = tmsize_t(rows * rowBytes);
-                tmsize_t got = TIFFReadEncodedStrip(tiff, s + p * strips, buffer.data(), tmsize_t(buffer.size()));
-                if (got < want)
+                tstrip_t strip = TIFFComputeStrip(tiff, row, std::uint16_t(p));
+                if (strip >= TIFFNumberOfStrips(tiff) ||
+                    TIFFReadEncodedStrip(tiff, strip, buffer.data(), want) < want)
                     Fail(memory, "the TIFF image data is damaged or truncated");
-                std::memcpy(out.data() + (p * std::size_t(d.height) + s * std::size_t(rowsPerStrip)) * rowBytes,
-                            buffer.data(), std::size_t(want));
+                std::memcpy(out.data() + (p * std::size_t(d.height) + row) * rowBytes, buffer.data(),
+                            std::size_t(want));
             }
         }
         return out;
@@ -153,6 +160,109 @@ std::string Interleave(const std::string& planes, const Directory& d)
         bool little = *reinterpret_cast<std::uint8_t*>(&probe) == 1;
         for (std::size_t i = 0; little && i + 1 < out.size(); i += 2)
             std::swap(out[i], out[i + 1]);
+    }
+    return out;
+}
+
+// A half-precision float as a float.
+double HalfToDouble(std::uint16_t h)
+{
+    int exponent = (h >> 10) & 0x1f, mantissa = h & 0x3ff;
+    double value = exponent == 0    ? std::ldexp(mantissa, -24)
+                   : exponent == 31 ? (mantissa ? NAN : INFINITY)
+                                    : std::ldexp(mantissa | 0x400, exponent - 25);
+    return (h & 0x8000) ? -value : value;
+}
+
+// Samples of any depth libtiff decodes (1 to 32 bits unsigned, 16-, 32- and
+// 64-bit floats), interleaved, as 8 bits (up to 8) or 16 bits (beyond, and
+// floats) big-endian. Integers are scaled to the wider range, which keeps
+// every value apart (12 bits are kept at 16); floats map their sample range
+// (SMinSampleValue to SMaxSampleValue, else 0 to 1) onto 16 bits. Palette
+// indices are widened, never scaled.
+std::string Widened(TIFF* tiff, const std::string& raw, const Directory& d, int& outBits)
+{
+    bool real = d.sampleFormat == SAMPLEFORMAT_IEEEFP;
+    bool index = d.photometric == PHOTOMETRIC_PALETTE;
+    outBits = !real && d.bits <= 8 ? 8 : 16;
+    int planes = d.planar == PLANARCONFIG_SEPARATE ? d.samples : 1;
+    int perPlane = planes == 1 ? d.samples : 1;
+    std::size_t rowBytes = (std::size_t(d.width) * perPlane * d.bits + 7) / 8;
+    double low = 0, high = 1;
+    if (real) {
+        double value = 0;
+        if (TIFFGetField(tiff, TIFFTAG_SMINSAMPLEVALUE, &value))
+            low = value;
+        if (TIFFGetField(tiff, TIFFTAG_SMAXSAMPLEVALUE, &value))
+            high = value;
+        if (!(high > low) || !std::isfinite(high - low))
+            low = 0, high = 1;
+    }
+    std::uint64_t inTop = d.bits >= 32 ? 0xffffffffull : (std::uint64_t(1) << d.bits) - 1;
+    std::uint64_t outTop = (std::uint64_t(1) << outBits) - 1;
+    std::size_t outBytes = std::size_t(outBits / 8);
+    std::string out(std::size_t(d.width) * d.height * d.samples * outBytes, '\0');
+    std::size_t at = 0;
+    for (std::uint32_t y = 0; y < d.height; ++y) {
+        for (std::uint32_t x = 0; x < d.width; ++x) {
+            for (int s = 0; s < d.samples; ++s) {
+                std::size_t row = (planes == 1 ? y : std::size_t(s) * d.height + y) * rowBytes;
+                std::size_t n = planes == 1 ? std::size_t(x) * d.samples + std::size_t(s) : x;
+                const char* p = raw.data() + row;
+                std::uint64_t v = 0;
+                if (d.bits % 8 == 0) {
+                    // Whole bytes arrive in the host's order.
+                    std::size_t width = d.bits / 8;
+                    std::uint64_t w = 0;
+                    if (width == 2) {
+                        std::uint16_t t;
+                        std::memcpy(&t, p + n * 2, 2);
+                        w = t;
+                    } else if (width == 4) {
+                        std::uint32_t t;
+                        std::memcpy(&t, p + n * 4, 4);
+                        w = t;
+                    } else if (width == 8) {
+                        std::memcpy(&w, p + n * 8, 8);
+                    } else {
+                        for (std::size_t b = 0; b < width; ++b) // 8 and 24 bits, in the host's (little) order
+                            w |= std::uint64_t(std::uint8_t(p[n * width + b])) << (8 * (width == 1 ? 0 : b));
+                    }
+                    v = w;
+                } else {
+                    // Packed samples, high bit first.
+                    std::size_t bit = n * d.bits;
+                    for (int b = 0; b < d.bits; ++b, ++bit)
+                        v = (v << 1) | ((std::uint8_t(p[bit / 8]) >> (7 - bit % 8)) & 1);
+                }
+                std::uint64_t result;
+                if (real) {
+                    double f;
+                    if (d.bits == 16) {
+                        f = HalfToDouble(std::uint16_t(v));
+                    } else if (d.bits == 32) {
+                        float t;
+                        std::uint32_t u = std::uint32_t(v);
+                        std::memcpy(&t, &u, 4);
+                        f = t;
+                    } else {
+                        std::memcpy(&f, &v, 8);
+                    }
+                    double unit = (f - low) / (high - low);
+                    result = std::isnan(unit) ? 0 : std::uint64_t(std::lround(std::clamp(unit, 0.0, 1.0) * 65535));
+                } else if (index) {
+                    result = std::min<std::uint64_t>(v, 255);
+                } else {
+                    result = (v * outTop + inTop / 2) / inTop;
+                }
+                if (outBytes == 2) {
+                    out[at++] = char(result >> 8);
+                    out[at++] = char(result & 0xff);
+                } else {
+                    out[at++] = char(result);
+                }
+            }
+        }
     }
     return out;
 }
@@ -298,7 +408,8 @@ bool JpegPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster&
     return true;
 }
 
-// Anything libtiff can turn into RGBA: 8 bits a sample, alpha premultiplied.
+// Anything libtiff can turn into RGBA: 8 bits a sample, alpha premultiplied
+// by libtiff and divided out again here.
 void ReadAsRgba(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster& r)
 {
     char why[1024] = "";
@@ -325,7 +436,8 @@ void ReadAsRgba(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster& r)
         r.softMask->width = r.width;
         r.softMask->height = r.height;
         r.softMask->data = std::move(mask);
-        r.matte = "[0 0 0]";
+        // libtiff hands colour premultiplied by alpha.
+        Unpremultiply(r.data, r.softMask->data, 3, 8);
     }
 }
 
@@ -357,22 +469,38 @@ void ReadSamples(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster& r)
     }
     bool alpha = d.extraCount > 0 && (d.extraTypes[0] == EXTRASAMPLE_ASSOCALPHA ||
                                       d.extraTypes[0] == EXTRASAMPLE_UNASSALPHA);
-    bool plain = colors > 0 && depthOk && d.sampleFormat == SAMPLEFORMAT_UINT &&
-                 d.samples == colors + d.extraCount && (d.extraCount == 0 || d.bits >= 8) &&
+    bool whole = d.sampleFormat == SAMPLEFORMAT_UINT && d.bits >= 1 && d.bits <= 32 &&
+                 (d.photometric != PHOTOMETRIC_PALETTE || d.bits <= 8);
+    bool real = d.sampleFormat == SAMPLEFORMAT_IEEEFP && (d.bits == 16 || d.bits == 32 || d.bits == 64) &&
+                d.photometric != PHOTOMETRIC_PALETTE;
+    bool plain = colors > 0 && (whole || real) && d.samples == colors + d.extraCount &&
                  d.compression != COMPRESSION_JPEG && d.compression != COMPRESSION_OJPEG;
     if (!plain) {
         ReadAsRgba(tiff, memory, d, r);
         return;
     }
-    CheckRawSize(d.width, d.height, std::uint64_t(d.samples) * d.bits);
-    r.bitsPerComponent = d.bits;
-    std::string pixels = Interleave(DecodeAll(tiff, memory, d), d);
+    CheckRawSize(d.width, d.height, std::uint64_t(d.samples) * std::max<std::uint64_t>(d.bits, 16));
+    // Depths PDF stores as they are go in as they are; others are widened to 8 or 16 bits.
+    bool direct = whole && depthOk &&
+                  (d.bits >= 8 || (d.extraCount == 0 && (d.planar == PLANARCONFIG_CONTIG || d.samples == 1)));
+    Directory stored = d;
+    std::string pixels;
+    if (direct) {
+        pixels = Interleave(DecodeAll(tiff, memory, d), d);
+    } else {
+        int bits = 8;
+        pixels = Widened(tiff, DecodeAll(tiff, memory, d), d, bits);
+        stored.bits = std::uint16_t(bits);
+        stored.planar = PLANARCONFIG_CONTIG;
+    }
+    r.bitsPerComponent = stored.bits;
     if (d.extraCount == 0)
         r.data = std::move(pixels);
     else
-        SplitSamples(pixels, d, colors, alpha, r);
-    if (alpha && d.extraTypes[0] == EXTRASAMPLE_ASSOCALPHA)
-        r.matte = colors == 1 ? "[0]" : colors == 3 ? "[0 0 0]" : "[0 0 0 0]";
+        SplitSamples(pixels, stored, colors, alpha, r);
+    // Premultiplied colour is stored as the colour itself, which every renderer shows right.
+    if (alpha && d.extraTypes[0] == EXTRASAMPLE_ASSOCALPHA && r.softMask != nullptr)
+        Unpremultiply(r.data, r.softMask->data, colors, stored.bits);
     if (d.photometric == PHOTOMETRIC_MINISWHITE)
         r.decode = "[1 0]";
     if (d.photometric == PHOTOMETRIC_PALETTE) {
@@ -431,6 +559,18 @@ ImagePage ReadPage(TIFF* tiff, TiffMemory& memory)
     return page;
 }
 
+// The bytes the current page's samples take decoded, as its tags declare them.
+std::uint64_t DeclaredBytes(TIFF* tiff)
+{
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t bits = 1, samples = 1;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    return PixelBudget::Bytes(width, height, std::uint64_t(samples) * bits);
+}
+
 } // namespace
 
 std::vector<ImagePage> ReadTiff(const std::string& bytes)
@@ -442,9 +582,20 @@ std::vector<ImagePage> ReadTiff(const std::string& bytes)
     TiffHandle handle{OpenTiffMemory(memory, "rm")};
     if (handle.tiff == nullptr)
         Fail(memory, "not a readable TIFF file");
+    // What every page declares, before any is decoded.
+    PixelBudget budget;
+    do {
+        budget.Plan(DeclaredBytes(handle.tiff));
+    } while (TIFFReadDirectory(handle.tiff));
+    memory.error.clear();
+    if (!TIFFSetDirectory(handle.tiff, 0))
+        Fail(memory, "not a readable TIFF file");
+
     std::vector<ImagePage> pages;
     do {
+        budget.Claim(DeclaredBytes(handle.tiff));
         pages.push_back(ReadPage(handle.tiff, memory));
+        PackRaster(pages.back().raster);
         memory.error.clear();
     } while (TIFFReadDirectory(handle.tiff));
     if (!memory.error.empty())

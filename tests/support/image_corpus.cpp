@@ -426,5 +426,6 @@ std::vector<CorpusFile> WriteImageCorpus(const std::string& dir)
         auto frames = DecodeWebP(dir + "/animated.webp");
         add("animated.webp", {Page(frames.at(0)), Page(frames.at(1))});
     }
+    AddEdgeCases(dir, corpus);
     return corpus;
 }

@@ -23,5 +23,8 @@ struct CorpusFile {
 // Writes the corpus into folder: every kind of image the engine reads.
 std::vector<CorpusFile> WriteImageCorpus(const std::string& folder);
 
+// The harder cases, as real-world writers make them (in image_corpus_edges.cpp).
+void AddEdgeCases(const std::string& folder, std::vector<CorpusFile>& corpus);
+
 // Turned clockwise by degrees (0, 90, 180, 270), mirrored left to right first.
 Rgb8 Turned(const Rgb8& image, int degrees, bool mirror);

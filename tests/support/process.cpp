@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,6 +69,11 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
             _exit(125);
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
             _exit(126);
+        if (options.addressSpaceLimit > 0) {
+            rlimit limit{rlim_t(options.addressSpaceLimit), rlim_t(options.addressSpaceLimit)};
+            if (setrlimit(RLIMIT_AS, &limit) != 0)
+                _exit(124);
+        }
         execve(args[0], args.data(), envp.data());
         _exit(127);
     }

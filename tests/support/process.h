@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ struct RunOptions {
     std::vector<std::string> extraEnv;   // NAME=value added to the environment
     double timeoutSeconds = 120;         // the program is killed after this
     int uid = -1;                        // run as this user and group (needs root)
+    std::uint64_t addressSpaceLimit = 0; // bytes of address space for it and its children; 0: none
 };
 
 // The id of the unprivileged user "nobody".

@@ -25,6 +25,9 @@ void WriteJpx(const std::string& path, const Pixels& p, bool codestream)
                                           p.channels >= 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY);
     image->x1 = OPJ_UINT32(p.width);
     image->y1 = OPJ_UINT32(p.height);
+    // Grey or RGB with one more channel: that channel is alpha (a JP2 file says so in its cdef box).
+    if (p.channels == 2 || p.channels == 4)
+        image->comps[p.channels - 1].alpha = 1;
     for (int c = 0; c < p.channels; ++c)
         for (std::size_t i = 0; i < std::size_t(p.width) * p.height; ++i)
             image->comps[c].data[i] = p.samples[i * p.channels + c];
