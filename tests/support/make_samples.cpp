@@ -2,6 +2,7 @@
 // a GIF, a PNG with transparency, a photo and PDFs with bookmarks and a form.
 #include "support/image_corpus.h"
 #include "support/image_writers.h"
+#include "support/other_kinds.h"
 #include "support/sample_pdf.h"
 
 #include <cstdio>
@@ -61,6 +62,7 @@ int main(int argc, char** argv)
         // Every kind of image the tests make, and PDFs with every feature.
         std::string folder = argv[2];
         WriteImageCorpus(folder);
+        WriteOtherKinds(folder);
         WriteSamplePdf(folder + "/features.pdf", {.pages = {"One", "Two"}, .bookmarks = true, .fieldName = "f",
                                                   .link = true, .labelPrefix = "L-"});
         WriteSamplePdf(folder + "/plain.pdf", {.pages = {"Plain"}});
