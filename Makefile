@@ -7,6 +7,8 @@ FUZZ_BUILD ?= build-fuzz
 WIN_BUILD  ?= build-windows
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
+# Our own builds treat warnings as errors; a packager's cmake call does not.
+WERROR     ?= -DDOCJOIN_WERROR=ON
 CTEST_JOBS ?= 4
 
 PREFIX     ?= /usr/local
@@ -19,17 +21,17 @@ deps:
 	scripts/install-deps
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOCJOIN_WINDOWS_BIN=$(CURDIR)/$(WIN_BUILD)/bin
+	cmake -S . -B $(BUILD) $(WERROR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOCJOIN_WINDOWS_BIN=$(CURDIR)/$(WIN_BUILD)/bin
 	cmake --build $(BUILD) -j$(JOBS)
 
 build-asan: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DDOCJOIN_SANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD) $(WERROR) -DCMAKE_BUILD_TYPE=Debug -DDOCJOIN_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
 # docjoin.exe for Windows, cross-built with mingw-w64; with it the Windows
 # programs the tests run under Wine.
 windows: deps
-	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(WIN_BUILD) $(WERROR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(WIN_BUILD) -j$(JOBS)
 
 test: build build-asan windows
@@ -38,7 +40,7 @@ test: build build-asan windows
 
 # libFuzzer needs clang; every target runs FUZZ_SECONDS seconds.
 build-fuzz: deps
-	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	cmake -S . -B $(FUZZ_BUILD) $(WERROR) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DDOCJOIN_FUZZ=ON -DDOCJOIN_TESTS=OFF
 	cmake --build $(FUZZ_BUILD) -j$(JOBS)
 
