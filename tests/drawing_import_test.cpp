@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <qpdf/QPDF.hh>
 #include <sys/socket.h>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace {
@@ -286,6 +287,126 @@ TEST(Drawings, EachKindIsRecognisedByItsContentNotItsName)
     ASSERT_TRUE(Convert(dir / "c.svg", dir / "c.pdf", err)) << err;
     EXPECT_EQ(PageTexts(dir / "c.pdf"), std::vector<std::string>{"Text named svg <svg> but no root element"});
     EXPECT_FALSE(IsSvg(ReadFile(dir / "d.html")));
+}
+
+TEST(Drawings, PostScriptGivesEveryPageAndEpsItsBoundingBox)
+{
+    ScratchDir dir;
+    WriteFile(dir / "pages.ps", PostScriptPages({"PostScript one", "PostScript two", "PostScript three"}));
+    std::string err;
+    ASSERT_TRUE(Convert(dir / "pages.ps", dir / "pages.pdf", err)) << err;
+    ExpectPages(dir / "pages.pdf", {{595, 842}, {595, 842}, {595, 842}},
+                {"PostScript one", "PostScript two", "PostScript three"});
+
+    std::string eps = EpsDrawing(100, 200, 400, 400, "An EPS drawing");
+    WriteFile(dir / "drawing.eps", eps);
+    ASSERT_TRUE(Convert(dir / "drawing.eps", dir / "drawing.pdf", err)) << err;
+    ExpectPages(dir / "drawing.pdf", {{300, 200}}, {"An EPS drawing"});
+
+    // The same EPS behind a DOS EPS binary header, with a dummy preview after it.
+    auto little = [](std::uint32_t v) {
+        return std::string{char(v & 0xff), char((v >> 8) & 0xff), char((v >> 16) & 0xff), char(v >> 24)};
+    };
+    std::string preview(64, '\x7f');
+    std::string dos = "\xc5\xd0\xd3\xc6" + little(30) + little(std::uint32_t(eps.size())) + little(0) + little(0) +
+                      little(30 + std::uint32_t(eps.size())) + little(std::uint32_t(preview.size())) + "\xff\xff";
+    WriteFile(dir / "binary.eps", dos + eps + preview);
+    ASSERT_TRUE(Convert(dir / "binary.eps", dir / "binary.pdf", err)) << err;
+    ExpectPages(dir / "binary.pdf", {{300, 200}}, {"An EPS drawing"});
+}
+
+TEST(Drawings, PostScriptRunsSandboxedAndTimeLimited)
+{
+    ScratchDir dir;
+    // A program that would show a file of the user's if it could read one.
+    WriteFile(dir / "secret.txt", "the user's secret\n");
+    WriteFile(dir / "peek.ps", "%!PS\n/Helvetica findfont 12 scalefont setfont 72 720 moveto\n"
+                               "(" + dir / "secret.txt" + ") (r) file 100 string readstring pop show\n"
+                               "72 700 moveto (after) show showpage\n");
+    std::string err;
+    if (Convert(dir / "peek.ps", dir / "peek.pdf", err))
+        EXPECT_EQ(PageTexts(dir / "peek.pdf").at(0).find("secret"), std::string::npos);
+    else
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+
+    // A program that never ends is stopped at the limit; the engine goes on.
+    WriteFile(dir / "loop.ps", "%!PS\n{ 1 pop } loop\n");
+    WriteFile(dir / "good.ps", PostScriptPages({"Still here"}));
+    SetPostScriptTimeLimit(std::chrono::seconds(2));
+    Session session;
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(session.Execute("[DocOpen(" + Q(dir / "good.ps") + ")]"));
+    EXPECT_FALSE(session.Execute("[DocOpen(" + Q(dir / "loop.ps") + ")]"));
+    bool saved = session.Execute("[DocSaveAs(" + Q(dir / "good.ps") + "," + Q(dir / "good.pdf") + ")]");
+    err = testing::internal::GetCapturedStderr();
+    SetPostScriptTimeLimit(std::chrono::seconds(120));
+    EXPECT_EQ(err, "dochost: DocOpen(" + Q(dir / "loop.ps") +
+                       "): Ghostscript did not finish the PostScript file within 2 s; it was stopped\n");
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(PageTexts(dir / "good.pdf"), std::vector<std::string>{"Still here"});
+
+    // Without Ghostscript, one clear line.
+    std::string path = std::getenv("PATH");
+    setenv("PATH", dir.path.c_str(), 1);
+    testing::internal::CaptureStderr();
+    WriteFile(dir / "again.ps", PostScriptPages({"Again"}));
+    EXPECT_FALSE(session.Execute("[DocOpen(" + Q(dir / "again.ps") + ")]"));
+    err = testing::internal::GetCapturedStderr();
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_NE(err.find("dochost: DocOpen(" + Q(dir / "again.ps") +
+                       "): Ghostscript (gs) is needed to open PostScript files; install the ghostscript package\n"),
+              std::string::npos)
+        << err;
+}
+
+// Damaged files of every new kind fail alone: in a join, every other page is kept.
+TEST(Drawings, DamagedFilesOfEveryKindFailAloneInAJoin)
+{
+    ScratchDir dir;
+    WriteOtherKinds(dir.path);
+    struct Kind {
+        std::string name;
+        int pages;
+    };
+    std::vector<Kind> kinds = {{"photo.heic", 2},  {"photo.avif", 1},  {"photo.jxl", 1},  {"recompressed.jxl", 1},
+                               {"drawing.svg", 1}, {"drawing.eps", 1}, {"pages.ps", 2},   {"pages.xps", 2},
+                               {"notes.txt", 2}};
+    std::vector<std::string> args = {Docjoin(), "-w", "0", "-o", "all.pdf"};
+    std::vector<std::string> broken;
+    int pages = 0;
+    for (const Kind& kind : kinds) {
+        args.push_back(kind.name);
+        pages += kind.pages;
+        if (kind.name == "notes.txt")
+            continue; // any part of a text is text
+        std::string bytes = ReadFile(dir / kind.name);
+        // Only the first bytes; of a drawing, enough to hold the opening of its root element.
+        WriteFile(dir / ("header-" + kind.name), bytes.substr(0, kind.name.find(".svg") != std::string::npos ? 200 : 40));
+        args.push_back("header-" + kind.name);
+        broken.push_back("header-" + kind.name);
+        if (kind.name.find(".ps") == std::string::npos && kind.name.find(".eps") == std::string::npos) {
+            // A PostScript program cut short still shows the pages it finished, as on a printer.
+            WriteFile(dir / ("cut-" + kind.name), bytes.substr(0, bytes.size() * 45 / 100));
+            args.push_back("cut-" + kind.name);
+            broken.push_back("cut-" + kind.name);
+        }
+    }
+    RunResult r = RunProgram(args, {.cwd = dir.path});
+    EXPECT_EQ(r.status, 1);
+    for (const std::string& name : broken) {
+        std::string line = "dochost: DocOpen(" + Q(dir / name) + "): ";
+        std::size_t at = r.err.find(line);
+        EXPECT_NE(at, std::string::npos) << name << " did not fail: " << r.err;
+    }
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 3 * std::ptrdiff_t(broken.size())) << r.err;
+    EXPECT_TRUE(QpdfAccepts(dir / "all.pdf"));
+    std::vector<std::string> texts = PageTexts(dir / "all.pdf");
+    EXPECT_EQ(int(texts.size()), pages);
+    std::string all;
+    for (const std::string& text : texts)
+        all += text + "\n";
+    for (std::string expected : {"A drawing in SVG", "An EPS drawing", "PostScript page two", "XPS page two", "A second page"})
+        EXPECT_NE(all.find(expected), std::string::npos) << expected;
 }
 
 } // namespace

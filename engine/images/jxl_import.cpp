@@ -6,14 +6,44 @@
 #include "images/raw_limits.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
 #include <jxl/decode.h>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace {
 
 struct Decoder {
     JxlDecoder* decoder = JxlDecoderCreate(nullptr);
     ~Decoder() { JxlDecoderDestroy(decoder); }
+};
+
+// libjxl writes its own diagnostics of a damaged file to standard error; the
+// engine reports the failure in its one line, so they are kept off it while
+// the decoder runs (the engine runs one command at a time).
+struct QuietStandardError {
+    int saved = -1;
+    QuietStandardError()
+    {
+        std::fflush(stderr);
+        saved = fcntl(2, F_DUPFD_CLOEXEC, 3);
+        int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved >= 0 && null >= 0)
+            dup2(null, 2);
+        if (null >= 0)
+            close(null);
+    }
+    ~QuietStandardError()
+    {
+        std::fflush(stderr);
+        if (saved >= 0) {
+            dup2(saved, 2);
+            close(saved);
+        }
+    }
+    QuietStandardError(const QuietStandardError&) = delete;
+    QuietStandardError& operator=(const QuietStandardError&) = delete;
 };
 
 [[noreturn]] void Damaged()
@@ -77,7 +107,11 @@ std::vector<ImagePage> ReadJxl(const std::string& bytes)
     std::string pixels;
 
     for (;;) {
-        JxlDecoderStatus status = JxlDecoderProcessInput(decoder);
+        JxlDecoderStatus status;
+        {
+            QuietStandardError quiet;
+            status = JxlDecoderProcessInput(decoder);
+        }
         switch (status) {
         case JXL_DEC_ERROR:
         case JXL_DEC_NEED_MORE_INPUT:

@@ -4,6 +4,8 @@ std::shared_ptr<QPDF> OpenVectorKind(const std::string& path, const std::string&
 {
     if (IsSvg(bytes))
         return ReadSvg(bytes, path);
+    if (IsPostScript(bytes))
+        return ReadPostScript(bytes);
     if (IsXps(bytes))
         return ReadXps(path);
     return nullptr;

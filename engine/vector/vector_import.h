@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,6 +29,20 @@ bool IsPlainText(std::string_view bytes);
 // A4 pages in a monospaced font, tabs every eight columns, long lines
 // wrapped, a form feed starting a new page.
 std::shared_ptr<QPDF> ReadPlainText(const std::string& bytes);
+
+// PostScript ("%!PS") or EPS, also with a DOS EPS binary header.
+bool IsPostScript(std::string_view bytes);
+struct PostScriptProgram {
+    std::string text; // the PostScript to run
+    bool eps = false; // one drawing, cropped to its bounding box
+};
+// The program in a file, out of a DOS EPS header where there is one; throws
+// when that header is damaged.
+PostScriptProgram PreparePostScript(const std::string& bytes);
+// Every page, converted by Ghostscript in the sandbox; stopped at the time limit.
+std::shared_ptr<QPDF> ReadPostScript(const std::string& bytes);
+// How long one conversion may run (two minutes unless set).
+void SetPostScriptTimeLimit(std::chrono::milliseconds limit);
 
 // A drawing, PostScript or XPS document in bytes (read from path), made into
 // a document; null when bytes are none of these.
