@@ -1,5 +1,7 @@
 // Writes sample documents into a folder, for the demo: a three-page fax scan,
-// a GIF, a PNG with transparency, a photo and PDFs with bookmarks and a form.
+// a GIF, a PNG with transparency, a photo, PDFs with bookmarks and a form, and
+// one file of each kind dochost draws or decodes besides (HEIC, AVIF, JPEG XL,
+// SVG, EPS, PostScript, XPS, plain text).
 #include "support/image_corpus.h"
 #include "support/image_writers.h"
 #include "support/other_kinds.h"
@@ -89,5 +91,7 @@ int main(int argc, char** argv)
 
     WriteSamplePdf(folder + "/report.pdf", {.pages = {"Report, page 1", "Report, page 2"}, .bookmarks = true});
     WriteSamplePdf(folder + "/form.pdf", {.pages = {"Application form"}, .fieldName = "applicant"});
+    // Phone photos, drawings, PostScript, XPS and a text note.
+    WriteOtherKinds(folder);
     return 0;
 }
