@@ -27,6 +27,7 @@ namespace {
 
 std::chrono::milliseconds timeLimit = std::chrono::seconds(120);
 constexpr std::uint64_t MemoryLimit = std::uint64_t(4) << 30;
+constexpr const char* FontCache = "/var/cache/fontconfig";
 
 std::uint32_t Little32(std::string_view bytes, std::size_t at)
 {
@@ -150,6 +151,9 @@ std::shared_ptr<QPDF> ReadPostScript(const std::string& bytes)
 
     SandboxSpec spec;
     spec.readOnly = {in};
+    // Fontconfig's cache, without which Ghostscript scans every font on each start.
+    if (access(FontCache, R_OK) == 0)
+        spec.readOnly.push_back(FontCache);
     spec.writable = {out};
     spec.memoryLimit = MemoryLimit;
     HelperProcess helper = StartSandboxed(argv, spec, false, true);
