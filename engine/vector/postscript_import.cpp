@@ -165,8 +165,9 @@ std::shared_ptr<QPDF> ReadPostScript(const std::string& bytes)
                                  "; it was stopped");
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::string how = WIFSIGNALED(status) ? "was killed by signal " + std::to_string(WTERMSIG(status))
-                                              : "failed with status " + std::to_string(WEXITSTATUS(status));
-        throw std::runtime_error("the PostScript file is damaged: Ghostscript " + how);
+                                              : "stopped with status " + std::to_string(WEXITSTATUS(status));
+        throw std::runtime_error("Ghostscript cannot convert the PostScript file (it " + how +
+                                 "): the file is damaged or does what the sandbox forbids");
     }
     std::ifstream file(output, std::ios::binary);
     std::string pdf((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
