@@ -266,7 +266,7 @@ TEST(Drawings, PlainTextIsLaidOutOnA4PagesAndStaysText)
     EXPECT_TRUE(QpdfAccepts(dir / "notes.pdf"));
 
     // Latin-1 where the bytes are not UTF-8.
-    WriteFile(dir / "latin1.txt", "Caf\xe9 \xe0 la cr\xe8me, \x93quoted\x94\n");
+    WriteFile(dir / "latin1.txt", "Caf\xe9 \xe0 la cr\xe8me, \x93quoted\x94\r\n\x1a");
     ASSERT_TRUE(Convert(dir / "latin1.txt", dir / "latin1.pdf", err)) << err;
     EXPECT_EQ(PageTexts(dir / "latin1.pdf"),
               std::vector<std::string>{"Caf\xc3\xa9 \xc3\xa0 la cr\xc3\xa8me, \xe2\x80\x9cquoted\xe2\x80\x9d"});

@@ -156,6 +156,9 @@ private:
 
 bool IsPlainText(std::string_view bytes)
 {
+    // A DOS end-of-file mark may close the text.
+    if (!bytes.empty() && bytes.back() == '\x1a')
+        bytes.remove_suffix(1);
     if (bytes.empty())
         return false;
     for (char c : bytes) {
@@ -170,7 +173,7 @@ bool IsPlainText(std::string_view bytes)
 
 std::shared_ptr<QPDF> ReadPlainText(const std::string& bytes)
 {
-    std::string text = AsUtf8(bytes);
+    std::string text = AsUtf8(!bytes.empty() && bytes.back() == '\x1a' ? bytes.substr(0, bytes.size() - 1) : bytes);
     // A form feed starts a new page; one at the very end makes no empty page.
     std::vector<std::string_view> sheets;
     std::string_view rest = text;

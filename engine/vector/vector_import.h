@@ -24,7 +24,8 @@ bool IsXps(std::string_view bytes);
 std::shared_ptr<QPDF> ReadXps(const std::string& path);
 
 // Plain text: UTF-8, or Latin-1 (Windows-1252) where it is not valid UTF-8,
-// with no NUL and no control character but tab, line ends and form feed.
+// with no NUL and no control character but tab, line ends and form feed (and
+// a DOS end-of-file mark at its very end).
 bool IsPlainText(std::string_view bytes);
 // A4 pages in a monospaced font, tabs every eight columns, long lines
 // wrapped, a form feed starting a new page.
