@@ -1,6 +1,7 @@
 #include "pdf_input.h"
 
 #include "images/image_import.h"
+#include "vector/vector_import.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -107,8 +108,13 @@ Document OpenDocumentFile(const std::string& path)
         document.fileBacked = true;
         document.verbatim = !document.pdf->isEncrypted();
     } else {
-        std::fclose(file);
-        throw std::runtime_error("neither a PDF nor an image of a kind dochost reads");
+        std::string bytes = ReadRest(file, std::string(start));
+        document.pdf = OpenVectorKind(path, bytes);
+        // Plain text is what is left when every other kind has been ruled out.
+        if (document.pdf == nullptr && IsPlainText(bytes))
+            document.pdf = ReadPlainText(bytes);
+        if (document.pdf == nullptr)
+            throw std::runtime_error("neither a PDF nor an image of a kind dochost reads");
     }
     if (document.pdf->getAllPages().empty())
         throw std::runtime_error("the document has no pages");

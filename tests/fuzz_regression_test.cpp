@@ -32,9 +32,13 @@ TEST(FuzzRegressions, EveryKeptInputRunsCleanly)
 {
     int replayed = ReplayAll("script_replay", FuzzScriptReplay) + ReplayAll("command_parser", FuzzCommandParser) +
                    ReplayAll("pdf_insert", FuzzPdfInsert);
-    for (std::string kind : {"tiff", "gif", "png", "jpeg", "jpx", "bmp", "pnm", "webp"})
+    for (std::string kind : {"tiff", "gif", "png", "jpeg", "jpx", "bmp", "pnm", "webp", "heif", "jxl"})
         replayed += ReplayAll("image_" + kind, [kind](const std::uint8_t* data, std::size_t size) {
             FuzzImage(kind.c_str(), data, size);
+        });
+    for (std::string kind : {"svg", "xps", "text", "postscript"})
+        replayed += ReplayAll("drawing_" + kind, [kind](const std::uint8_t* data, std::size_t size) {
+            FuzzDrawing(kind.c_str(), data, size);
         });
     EXPECT_GT(replayed, 0) << "the kept inputs were not found";
 }

@@ -107,7 +107,7 @@ TEST_F(Live, AFileThatIsNotADocumentFailsItsCommandsAndTheRestIsJoined)
 {
     ScratchDir dir;
     WriteSamplePdf(dir / "a.pdf", {.pages = {"First"}});
-    WriteFile(dir / "notes.txt", "not a document\n");
+    WriteFile(dir / "notes.txt", std::string("not a document\0\x01\n", 17));
     WriteSamplePdf(dir / "c.pdf", {.pages = {"Last"}});
     RunResult r = RunProgram({Docjoin(), "-w", "0", "-e", "a.pdf", "notes.txt", "c.pdf"}, {.cwd = dir.path});
     EXPECT_EQ(r.status, 1);

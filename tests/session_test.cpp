@@ -36,7 +36,8 @@ struct Engine {
 TEST(Session, DocOpenRefusesWhatIsNotAReadablePdf)
 {
     ScratchDir dir;
-    WriteFile(dir / "text.pdf", "just some text\n");
+    // Bytes that are no kind of document: a NUL rules out plain text.
+    WriteFile(dir / "text.pdf", std::string("just some bytes\0\x01\n", 18));
     WriteFile(dir / "empty.pdf", "");
     mkdir((dir / "folder.pdf").c_str(), 0700);
     mkfifo((dir / "fifo.pdf").c_str(), 0600);

@@ -1,6 +1,29 @@
 #include "images/image_import.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <stdexcept>
+
+namespace {
+
+// An ISO media file whose brands name HEIF still images (HEIC, AVIF).
+bool IsHeif(std::string_view head)
+{
+    if (head.size() < 16 || head.substr(4, 4) != "ftyp")
+        return false;
+    std::size_t box = (std::size_t(std::uint8_t(head[0])) << 24) | (std::size_t(std::uint8_t(head[1])) << 16) |
+                      (std::size_t(std::uint8_t(head[2])) << 8) | std::size_t(std::uint8_t(head[3]));
+    box = std::min(box, head.size());
+    for (std::size_t at = 8; at + 4 <= box; at += at == 8 ? 8 : 4) {
+        std::string_view brand = head.substr(at, 4);
+        for (std::string_view known : {"heic", "heix", "hevc", "hevx", "heim", "heis", "mif1", "msf1", "avif", "avis"})
+            if (brand == known)
+                return true;
+    }
+    return false;
+}
+
+} // namespace
 
 ImageKind SniffImage(std::string_view head)
 {
@@ -22,6 +45,10 @@ ImageKind SniffImage(std::string_view head)
         return ImageKind::Pnm;
     if (starts("RIFF") && head.size() >= 12 && head.substr(8, 4) == "WEBP")
         return ImageKind::WebP;
+    if (IsHeif(head))
+        return ImageKind::Heif;
+    if (starts("\xff\x0a") || starts(std::string_view("\0\0\0\x0cJXL \r\n\x87\n", 12)))
+        return ImageKind::Jxl;
     return ImageKind::None;
 }
 
@@ -44,6 +71,10 @@ std::shared_ptr<QPDF> ImportImage(const std::string& bytes)
         return MakeImageDocument(ReadPnm(bytes));
     case ImageKind::WebP:
         return MakeImageDocument(ReadWebP(bytes));
+    case ImageKind::Heif:
+        return MakeImageDocument(ReadHeif(bytes));
+    case ImageKind::Jxl:
+        return MakeImageDocument(ReadJxl(bytes));
     case ImageKind::None:
         break;
     }

@@ -9,7 +9,7 @@
 
 class QPDF;
 
-enum class ImageKind { None, Tiff, Gif, Png, Jpeg, Jpx, Bmp, Pnm, WebP };
+enum class ImageKind { None, Tiff, Gif, Png, Jpeg, Jpx, Bmp, Pnm, WebP, Heif, Jxl };
 
 // What kind of image the first bytes of a file announce.
 ImageKind SniffImage(std::string_view head);
@@ -23,6 +23,8 @@ std::vector<ImagePage> ReadJpx(const std::string& bytes);
 std::vector<ImagePage> ReadBmp(const std::string& bytes);
 std::vector<ImagePage> ReadPnm(const std::string& bytes);
 std::vector<ImagePage> ReadWebP(const std::string& bytes);
+std::vector<ImagePage> ReadHeif(const std::string& bytes); // HEIC and AVIF
+std::vector<ImagePage> ReadJxl(const std::string& bytes);
 
 // A document of one page per image in bytes; throws when it is no image of a
 // kind dochost reads, or a broken one.

@@ -6,6 +6,7 @@
 #include "page_insertion.h"
 #include "pdf_input.h"
 #include "script/replay.h"
+#include "vector/vector_import.h"
 
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <qpdf/QPDFWriter.hh>
 #include <stdexcept>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -85,9 +87,55 @@ void FuzzImage(const char* kind, const std::uint8_t* data, std::size_t size)
                 : k == "jpx"  ? ReadJpx(bytes)
                 : k == "bmp"  ? ReadBmp(bytes)
                 : k == "pnm"  ? ReadPnm(bytes)
+                : k == "heif" ? ReadHeif(bytes)
+                : k == "jxl"  ? ReadJxl(bytes)
                               : ReadWebP(bytes);
         auto pdf = MakeImageDocument(pages);
         WriteOut(*pdf);
+    } catch (const std::exception&) {
+    }
+}
+
+void FuzzDrawing(const char* kind, const std::uint8_t* data, std::size_t size)
+{
+    std::string bytes(reinterpret_cast<const char*>(data), size);
+    std::string k = kind;
+    try {
+        std::shared_ptr<QPDF> pdf;
+        if (k == "svg") {
+            if (IsSvg(bytes))
+                pdf = ReadSvg(bytes, "/nonexistent/fuzzed.svg");
+        } else if (k == "xps") {
+            // libgxps reads a file: the input goes into one of this process's own.
+            static std::string path = [] {
+                char name[] = "/tmp/fuzz-xps-XXXXXX";
+                int fd = mkstemp(name);
+                if (fd >= 0)
+                    close(fd);
+                return std::string(name);
+            }();
+            if (!IsXps(bytes))
+                return;
+            std::FILE* file = std::fopen(path.c_str(), "wb");
+            if (file == nullptr)
+                return;
+            std::fwrite(bytes.data(), 1, bytes.size(), file);
+            std::fclose(file);
+            pdf = ReadXps(path);
+        } else if (k == "postscript") {
+            // Ghostscript runs in its own sandboxed process; what the engine
+            // itself reads of a PostScript file is its kind and DOS EPS header.
+            if (IsPostScript(bytes))
+                PreparePostScript(bytes);
+            return;
+        } else if (k == "text") {
+            if (IsPlainText(bytes))
+                pdf = ReadPlainText(bytes);
+        }
+        if (pdf != nullptr) {
+            pdf->getAllPages();
+            WriteOut(*pdf);
+        }
     } catch (const std::exception&) {
     }
 }

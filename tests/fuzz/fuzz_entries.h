@@ -8,5 +8,7 @@
 void FuzzScriptReplay(const std::uint8_t* data, std::size_t size);
 void FuzzCommandParser(const std::uint8_t* data, std::size_t size);
 void FuzzPdfInsert(const std::uint8_t* data, std::size_t size);
-// kind: "tiff", "gif", "png", "jpeg", "jpx", "bmp", "pnm", "webp"
+// kind: "tiff", "gif", "png", "jpeg", "jpx", "bmp", "pnm", "webp", "heif", "jxl"
 void FuzzImage(const char* kind, const std::uint8_t* data, std::size_t size);
+// kind: "svg", "xps", "text", "postscript"
+void FuzzDrawing(const char* kind, const std::uint8_t* data, std::size_t size);

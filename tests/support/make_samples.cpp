@@ -1,7 +1,11 @@
 // Writes sample documents into a folder, for the demo: a three-page fax scan,
-// a GIF, a PNG with transparency, a photo and PDFs with bookmarks and a form.
+// a GIF, a PNG with transparency, a photo, PDFs with bookmarks and a form, and
+// one file of each kind dochost draws or decodes besides (HEIC, AVIF, JPEG XL,
+// SVG, EPS, PostScript, XPS, plain text).
 #include "support/image_corpus.h"
 #include "support/image_writers.h"
+#include "support/other_kinds.h"
+#include "support/process.h"
 #include "support/sample_pdf.h"
 
 #include <cstdio>
@@ -51,8 +55,42 @@ static void WriteBenchSets(const std::string& folder)
     }
 }
 
+// Phone photos and drawings for bench/drawings: HEIC photos, and SVG and EPS
+// drawings of many paths and lines of text.
+static void WriteDrawingBenchSets(const std::string& folder)
+{
+    for (unsigned i = 0; i < 6; ++i)
+        WriteHeif(folder + "/photos/photo" + std::to_string(10 + i) + ".heic",
+                  {{.pixels = Pattern(2000, 1500, 3, 8, 500 + i)}}, false);
+    for (unsigned i = 0; i < 6; ++i) {
+        std::string shapes, ps;
+        for (unsigned k = 0; k < 400; ++k) {
+            unsigned x = (k * 37 + i * 11) % 560, y = (k * 53 + i * 7) % 760;
+            shapes += "<path d=\"M " + std::to_string(x) + " " + std::to_string(y) + " c 20 -30 40 30 60 0 s 40 30 " +
+                      std::to_string(k % 50) + " 10\" stroke=\"#" + std::to_string(100000 + k * 997 % 899999) +
+                      "\" fill=\"none\"/>\n";
+            ps += std::to_string(x) + " " + std::to_string(y) + " moveto 20 30 40 -30 60 0 rcurveto " +
+                  std::to_string(k % 7 / 7.0).substr(0, 4) + " setgray stroke\n";
+        }
+        for (unsigned line = 0; line < 40; ++line) {
+            std::string text = "Drawing " + std::to_string(i) + ", note " + std::to_string(line) +
+                               ": dimensions and labels stay text";
+            shapes += "<text x=\"30\" y=\"" + std::to_string(40 + line * 18) + "\" font-size=\"12\">" + text + "</text>\n";
+            ps += "/Helvetica findfont 12 scalefont setfont 30 " + std::to_string(760 - line * 18) + " moveto (" + text +
+                  ") show\n";
+        }
+        WriteFile(folder + "/drawings/plan" + std::to_string(10 + i) + ".svg", SvgDrawing(600, 800, "Plan", shapes));
+        WriteFile(folder + "/drawings/part" + std::to_string(10 + i) + ".eps",
+                  "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 600 800\n%%EndComments\n" + ps + "showpage\n%%EOF\n");
+    }
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::string(argv[1]) == "--bench-drawings") {
+        WriteDrawingBenchSets(argv[2]);
+        return 0;
+    }
     if (argc == 3 && std::string(argv[1]) == "--bench") {
         WriteBenchSets(argv[2]);
         return 0;
@@ -61,13 +99,14 @@ int main(int argc, char** argv)
         // Every kind of image the tests make, and PDFs with every feature.
         std::string folder = argv[2];
         WriteImageCorpus(folder);
+        WriteOtherKinds(folder);
         WriteSamplePdf(folder + "/features.pdf", {.pages = {"One", "Two"}, .bookmarks = true, .fieldName = "f",
                                                   .link = true, .labelPrefix = "L-"});
         WriteSamplePdf(folder + "/plain.pdf", {.pages = {"Plain"}});
         return 0;
     }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s [--bench | --corpus] <folder>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--bench | --bench-drawings | --corpus] <folder>\n", argv[0]);
         return 2;
     }
     std::string folder = argv[1];
@@ -87,5 +126,7 @@ int main(int argc, char** argv)
 
     WriteSamplePdf(folder + "/report.pdf", {.pages = {"Report, page 1", "Report, page 2"}, .bookmarks = true});
     WriteSamplePdf(folder + "/form.pdf", {.pages = {"Application form"}, .fieldName = "applicant"});
+    // Phone photos, drawings, PostScript, XPS and a text note.
+    WriteOtherKinds(folder);
     return 0;
 }
