@@ -1,6 +1,7 @@
 // Image files that would cost the engine far more than their size: refused
 // quickly, with one line, without the memory, and without disturbing the
 // other files of a join. And damaged JPEG 2000 files, refused likewise.
+#include "images/raw_limits.h"
 #include "support/image_writers.h"
 #include "support/pdf_check.h"
 #include "support/process.h"
@@ -97,7 +98,7 @@ TEST(ImageLimits, FilesThatWouldDecodeToGigabytesAreRefusedWithoutTheMemory)
     EXPECT_EQ(r.status, 1) << r.err;
     std::vector<std::string> failures = OpenFailures(r.err);
     ASSERT_EQ(failures.size(), 2u) << r.err;
-    std::string reason = "the file's pages together decode to more than 2048 MB, the most one file may take";
+    std::string reason = "the file's pages together decode to more than 2048 MB, the most a file of its size may take";
     EXPECT_EQ(failures[0], "dochost: DocOpen(\"" + dir / "bomb.gif" + "\"): " + reason);
     EXPECT_EQ(failures[1], "dochost: DocOpen(\"" + dir / "bomb.tif" + "\"): " + reason);
     // The other files are joined as ever.
@@ -111,6 +112,21 @@ TEST(ImageLimits, FilesThatWouldDecodeToGigabytesAreRefusedWithoutTheMemory)
     long peak = std::stol("0" + report.substr(report.find_last_of('\n') + 1));
     EXPECT_GT(peak, 0);
     EXPECT_LT(peak, 300 * 1024) << "peak resident size " << peak << " kB";
+}
+
+// A long colour scan decodes to more than any small file may, and goes in.
+TEST(ImageLimits, TheBudgetGrowsWithTheFile)
+{
+    const std::uint64_t scanPages = 100 * PixelBudget::Bytes(2480, 3508, 24); // 100 A4 pages, 300 dpi
+    PixelBudget small(200);
+    EXPECT_THROW(small.Plan(scanPages), std::runtime_error);
+    PixelBudget scan(150ull << 20); // the same pages, JPEG-compressed
+    EXPECT_NO_THROW(scan.Plan(scanPages));
+    EXPECT_NO_THROW(scan.Claim(scanPages));
+    EXPECT_THROW(scan.Claim(PixelBudget::Bytes(1, 1, 8) + (10ull << 30)), std::runtime_error);
+    // One raster beyond the limit is never decoded, whatever the file's size.
+    PixelBudget huge(1ull << 40);
+    EXPECT_THROW(huge.Plan(PixelBudget::Bytes(1u << 16, 1u << 16, 32)), std::runtime_error);
 }
 
 TEST(ImageLimits, DamagedJpeg2000FilesAreRefusedInAJoinThatKeepsEveryOtherPage)

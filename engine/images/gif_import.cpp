@@ -246,7 +246,7 @@ std::vector<ImagePage> ReadGif(const std::string& bytes)
 {
     Survey survey;
     std::size_t width = 0, height = 0;
-    PixelBudget budget;
+    PixelBudget budget(bytes.size());
     std::uint64_t pageBytes = 0;
     {
         Input input{&bytes, 0};

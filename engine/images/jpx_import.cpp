@@ -376,7 +376,7 @@ ImagePage Salvaged(const std::string& bytes, bool jp2, ImagePage page, const std
 {
     OpjImage image;
     try {
-        PixelBudget budget;
+        PixelBudget budget(bytes.size());
         Decode(bytes, jp2, image, &budget);
         const opj_image_t& decoded = *image.image;
         std::uint64_t width = decoded.x1 - decoded.x0, height = decoded.y1 - decoded.y0;
@@ -429,7 +429,7 @@ std::vector<ImagePage> ReadJpx(const std::string& bytes)
     r.width = int(siz.width);
     r.height = int(siz.height);
     // openjpeg holds each decoded sample in 4 bytes.
-    PixelBudget budget;
+    PixelBudget budget(bytes.size());
     std::uint64_t decodedBytes = PixelBudget::Bytes(siz.width, siz.height, 32 * std::uint64_t(siz.components));
     bool needsDecoding = !jp2 && (siz.components == 2 || siz.components == 4);
     OpjImage image;

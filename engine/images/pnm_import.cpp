@@ -240,7 +240,7 @@ std::vector<ImagePage> ReadPnm(const std::string& bytes)
 {
     Scanner in{bytes};
     std::vector<ImagePage> pages;
-    PixelBudget budget;
+    PixelBudget budget(bytes.size());
     for (;;) {
         pages.push_back(ReadOne(in));
         const Raster& r = pages.back().raster;

@@ -583,7 +583,7 @@ std::vector<ImagePage> ReadTiff(const std::string& bytes)
     if (handle.tiff == nullptr)
         Fail(memory, "not a readable TIFF file");
     // What every page declares, before any is decoded.
-    PixelBudget budget;
+    PixelBudget budget(bytes.size());
     do {
         budget.Plan(DeclaredBytes(handle.tiff));
     } while (TIFFReadDirectory(handle.tiff));

@@ -51,7 +51,7 @@ std::vector<ImagePage> ReadWebP(const std::string& bytes)
     if (!WebPAnimDecoderGetInfo(decoder, &info))
         throw std::runtime_error("the WebP file is damaged");
     CheckRawSize(info.canvas_width, info.canvas_height, 32);
-    PixelBudget budget;
+    PixelBudget budget(bytes.size());
     std::uint64_t pageBytes = PixelBudget::Bytes(info.canvas_width, info.canvas_height, 32);
     budget.Plan(pageBytes * std::max<std::uint64_t>(info.frame_count, 1));
     ExifFacts exif = ReadExif(ExifOf(data));
