@@ -1,6 +1,8 @@
 #include "pdf_input.h"
 
 #include "images/image_import.h"
+#include "office/office_format.h"
+#include "office/office_import.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -106,6 +108,8 @@ Document OpenDocumentFile(const std::string& path)
         document.pdf = OpenPdf(path, file);
         document.fileBacked = true;
         document.verbatim = !document.pdf->isEncrypted();
+    } else if (std::string office = OfficeFormatOfFile(file, start); !office.empty()) {
+        document.pdf = ImportOfficeDocument(ReadRest(file, ""), office);
     } else {
         std::fclose(file);
         throw std::runtime_error("neither a PDF nor an image of a kind dochost reads");

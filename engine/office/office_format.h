@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+// Office documents are recognised by their content, never by their name:
+// OOXML and ODF zip packages by their content types or mimetype entry, OLE2
+// compound files by their streams, RTF by "{\rtf", flat ODF by its root
+// element, HTML by its markup.
+
+// The kind of office document bytes hold, as the file name extension
+// LibreOffice knows it by ("docx", "xls", "odp", "fodt", "rtf", "html"...), or
+// empty when they hold none.
+std::string OfficeFormat(std::string_view bytes);
+
+// Whether a file that starts with start may be an office document, so that
+// the rest of it is worth reading.
+bool MayBeOfficeDocument(std::string_view start);
+
+// The office format of the open file whose first bytes are start (empty when
+// it is none), reading the rest of it only when start may begin an office
+// document. The file is rewound.
+std::string OfficeFormatOfFile(std::FILE* file, std::string_view start);
