@@ -3,11 +3,16 @@
 #include "command_parser.h"
 #include "front/run_settings.h"
 #include "images/image_import.h"
+#include "office/office_format.h"
+#include "office/zip_reader.h"
 #include "page_insertion.h"
 #include "pdf_input.h"
 #include "script/replay.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <cstring>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFAcroFormDocumentHelper.hh>
@@ -89,5 +94,32 @@ void FuzzImage(const char* kind, const std::uint8_t* data, std::size_t size)
         auto pdf = MakeImageDocument(pages);
         WriteOut(*pdf);
     } catch (const std::exception&) {
+    }
+}
+
+void FuzzOfficeDetect(const std::uint8_t* data, std::size_t size)
+{
+    std::string bytes(reinterpret_cast<const char*>(data), size);
+    std::string format = OfficeFormat(bytes);
+    // What the converter is handed: the kind names a file name extension.
+    for (char c : format)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            std::abort();
+    if (!format.empty() && !MayBeOfficeDocument(std::string_view(bytes).substr(0, 1024)))
+        std::abort();
+    // The same answer through an open file, as dochost reads it.
+    if (std::FILE* file = fmemopen(bytes.data(), bytes.size() + (bytes.empty() ? 1 : 0), "r")) {
+        char head[1024];
+        std::size_t got = std::fread(head, 1, bytes.empty() ? 0 : sizeof head, file);
+        if (OfficeFormatOfFile(file, std::string_view(head, got)) != format && !bytes.empty())
+            std::abort();
+        std::fclose(file);
+    }
+    for (const char* name : {"[Content_Types].xml", "mimetype", "word/document.xml", "content.xml"}) {
+        std::optional<std::string> entry = ReadZipEntry(bytes, name, 1 << 20);
+        if (entry && entry->size() > (1 << 20))
+            std::abort();
+        if (entry && !HasZipEntry(bytes, name))
+            std::abort();
     }
 }

@@ -10,3 +10,6 @@ void FuzzCommandParser(const std::uint8_t* data, std::size_t size);
 void FuzzPdfInsert(const std::uint8_t* data, std::size_t size);
 // kind: "tiff", "gif", "png", "jpeg", "jpx", "bmp", "pnm", "webp"
 void FuzzImage(const char* kind, const std::uint8_t* data, std::size_t size);
+// Office documents: recognising the kind (zip packages, compound files,
+// markup) and the bytes handed to the converter with it.
+void FuzzOfficeDetect(const std::uint8_t* data, std::size_t size);
