@@ -106,6 +106,8 @@ TEST(OfficeFormat, RecognisesOfficeDocumentsByTheirContentOnly)
              {"SVG", "<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\"><text>body</text></svg>", ""},
              {"other XML", "<?xml version=\"1.0\"?><note><htmlish/></note>", ""},
              {"plain text naming a tag", "see the <html> element\n", ""},
+             {"binary naming a flat root",
+              "\x01\x02<office:document office:mimetype=\"application/vnd.oasis.opendocument.text\">", ""},
              {"nothing", "", ""},
          }) {
         EXPECT_EQ(OfficeFormat(c.bytes), c.format) << c.what;

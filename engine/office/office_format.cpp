@@ -189,6 +189,8 @@ std::string OfficeFormat(std::string_view bytes)
     if (StartsWith(bytes, "{\\rtf"))
         return "rtf";
     std::string_view markup = Markup(bytes);
+    if (!StartsWith(markup, "<"))
+        return "";
     if (std::string flat = FlatFormat(markup); !flat.empty())
         return flat;
     if (IsHtml(markup))
