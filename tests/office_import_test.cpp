@@ -367,8 +367,14 @@ TEST_F(Office, BadDocumentsFailAloneNothingLinkedIsFetchedNoMacroRunsAndAKilledC
     EXPECT_EQ(server.connections.load(), 0);
     EXPECT_EQ(Count(RunProgram({"/usr/bin/pdfimages", "-list", linked}).out, "\n"), 2u) << "no image, only the header";
 
-    // A macro bound to the load event does not run.
-    WriteAutoMacroOdt(dir / "macro.odt", "Original words.");
+    // A macro bound to the load event does not run. (LibreOffice makes the
+    // document, so that it is one whose macro LibreOffice would run.)
+    ScratchDir profile;
+    ASSERT_EQ(RunProgram({"/usr/bin/python3", DOCJOIN_SOURCE_DIR "/tests/support/make_macro_document.py",
+                          dir / "macro.odt", profile.path},
+                         {.timeoutSeconds = 600})
+                  .status,
+              0);
     ASSERT_TRUE(open("macro.odt", err)) << err;
     std::string words = Everything(PageTexts(save("macro.odt")));
     EXPECT_NE(words.find("Original words."), std::string::npos) << words;

@@ -19,6 +19,7 @@ const char* const OfficeNamespaces =
     " xmlns:svg=\"urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0\""
     " xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\""
     " xmlns:script=\"urn:oasis:names:tc:opendocument:xmlns:script:1.0\""
+    " xmlns:ooo=\"http://openoffice.org/2004/office\""
     " xmlns:xlink=\"http://www.w3.org/1999/xlink\""
     " xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\"";
 

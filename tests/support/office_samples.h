@@ -23,8 +23,9 @@ void WriteTableFods(const std::string& path, const std::vector<std::string>& she
 void WriteDeckFodp(const std::string& path, const std::vector<std::string>& titles, bool hidden = false);
 // A text document whose picture is only linked, at url, not embedded.
 void WriteLinkedImageFodt(const std::string& path, const std::vector<std::string>& urls);
-// A packaged text document (ODT) that says text and holds a Basic macro
-// bound to its load event that replaces its text with "MACRO RAN".
+// A packaged text document (ODT) that says text and holds a Basic library
+// and a load event bound to it (a seed for the fuzz target; LibreOffice makes
+// the document whose macro it would run: make_macro_document.py).
 void WriteAutoMacroOdt(const std::string& path, const std::string& text);
 // An ODT whose content is encrypted, as one saved with a password is.
 void WritePasswordOdt(const std::string& path);
