@@ -64,7 +64,9 @@ OfficeConverter::OfficeConverter(OfficeSettings settings) : settings_(std::move(
 
 OfficeConverter::~OfficeConverter()
 {
-    Stop();
+    // LibreOffice holds nothing worth a clean shutdown: the engine ending
+    // need not wait for it.
+    StopHelper(helper_);
 }
 
 void OfficeConverter::Start()

@@ -202,10 +202,13 @@ std::string OfficeFormatOfFile(std::FILE* file, std::string_view start)
 {
     if (!MayBeOfficeDocument(start))
         return "";
+    // A package is read whole (its directory stands at its end); text only
+    // as far as its markup is looked at.
+    bool package = StartsWith(start, "PK\x03\x04") || StartsWith(start, Ole2Signature);
     std::string bytes(start);
     char buffer[1 << 16];
     std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+    while ((package || bytes.size() < MarkupReach + 3) && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
         bytes.append(buffer, got);
     if (std::ferror(file) != 0)
         throw std::runtime_error("cannot read the file");
