@@ -18,6 +18,7 @@ using Clock = std::chrono::steady_clock;
 const char* const InstallHint = "opening office documents needs LibreOffice: install libreoffice-writer-nogui, "
                                 "libreoffice-calc-nogui, libreoffice-impress-nogui and python3-uno";
 const char* const Python = "/usr/bin/python3";
+const char* const FontCache = "/var/cache/fontconfig";
 
 std::chrono::milliseconds Left(Clock::time_point deadline)
 {
@@ -79,6 +80,10 @@ void OfficeConverter::Start()
     std::signal(SIGPIPE, SIG_IGN);
     SandboxSpec spec;
     spec.readOnly = {settings_.helper, settings_.program};
+    // The system's font caches, without which every start of LibreOffice
+    // would scan all the fonts again.
+    if (access(FontCache, R_OK) == 0)
+        spec.readOnly.push_back(FontCache);
     spec.memoryLimit = settings_.memoryLimit;
     helper_ = StartSandboxed({Python, settings_.helper, settings_.program}, spec, true, false);
     fcntl(helper_.input, F_SETFL, fcntl(helper_.input, F_GETFL) | O_NONBLOCK);
