@@ -2,6 +2,8 @@
 
 #include "images/image_import.h"
 #include "vector/vector_import.h"
+#include "office/office_format.h"
+#include "office/office_import.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -109,7 +111,10 @@ Document OpenDocumentFile(const std::string& path)
         document.verbatim = !document.pdf->isEncrypted();
     } else {
         std::string bytes = ReadRest(file, std::string(start));
-        document.pdf = OpenVectorKind(path, bytes);
+        if (std::string office = OfficeFormat(bytes); !office.empty())
+            document.pdf = ImportOfficeDocument(bytes, office);
+        else
+            document.pdf = OpenVectorKind(path, bytes);
         // Plain text is what is left when every other kind has been ruled out.
         if (document.pdf == nullptr && IsPlainText(bytes))
             document.pdf = ReadPlainText(bytes);

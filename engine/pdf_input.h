@@ -8,8 +8,9 @@
 class QPDF;
 
 // Opens the document at path: a PDF (damaged files are repaired where qpdf
-// can, an empty user password is tried) or an image, recognised by its
-// content, as one page per image. Anything else, or a document without pages,
+// can, an empty user password is tried), an image, as one page per image, or
+// an office document, as LibreOffice renders it, each recognised by its
+// content. Anything else, or a document without pages,
 // throws with the reason. Only regular files are read, so a FIFO or a device
 // never blocks the engine.
 Document OpenDocumentFile(const std::string& path);

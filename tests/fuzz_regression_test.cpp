@@ -31,7 +31,7 @@ int ReplayAll(const std::string& target, const Entry& entry)
 TEST(FuzzRegressions, EveryKeptInputRunsCleanly)
 {
     int replayed = ReplayAll("script_replay", FuzzScriptReplay) + ReplayAll("command_parser", FuzzCommandParser) +
-                   ReplayAll("pdf_insert", FuzzPdfInsert);
+                   ReplayAll("pdf_insert", FuzzPdfInsert) + ReplayAll("office_detect", FuzzOfficeDetect);
     for (std::string kind : {"tiff", "gif", "png", "jpeg", "jpx", "bmp", "pnm", "webp", "heif", "jxl"})
         replayed += ReplayAll("image_" + kind, [kind](const std::uint8_t* data, std::size_t size) {
             FuzzImage(kind.c_str(), data, size);

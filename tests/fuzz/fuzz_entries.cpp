@@ -3,12 +3,17 @@
 #include "command_parser.h"
 #include "front/run_settings.h"
 #include "images/image_import.h"
+#include "office/office_format.h"
+#include "office/zip_reader.h"
 #include "page_insertion.h"
 #include "pdf_input.h"
 #include "script/replay.h"
 #include "vector/vector_import.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <cstring>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFAcroFormDocumentHelper.hh>
@@ -137,5 +142,22 @@ void FuzzDrawing(const char* kind, const std::uint8_t* data, std::size_t size)
             WriteOut(*pdf);
         }
     } catch (const std::exception&) {
+    }
+}
+
+void FuzzOfficeDetect(const std::uint8_t* data, std::size_t size)
+{
+    std::string bytes(reinterpret_cast<const char*>(data), size);
+    std::string format = OfficeFormat(bytes);
+    // What the converter is handed: the kind names a file name extension.
+    for (char c : format)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            std::abort();
+    for (const char* name : {"[Content_Types].xml", "mimetype", "word/document.xml", "content.xml"}) {
+        std::optional<std::string> entry = ReadZipEntry(bytes, name, 1 << 20);
+        if (entry && entry->size() > (1 << 20))
+            std::abort();
+        if (entry && !HasZipEntry(bytes, name))
+            std::abort();
     }
 }

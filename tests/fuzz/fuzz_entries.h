@@ -12,3 +12,6 @@ void FuzzPdfInsert(const std::uint8_t* data, std::size_t size);
 void FuzzImage(const char* kind, const std::uint8_t* data, std::size_t size);
 // kind: "svg", "xps", "text", "postscript"
 void FuzzDrawing(const char* kind, const std::uint8_t* data, std::size_t size);
+// Office documents: recognising the kind (zip packages, compound files,
+// markup) and the bytes handed to the converter with it.
+void FuzzOfficeDetect(const std::uint8_t* data, std::size_t size);

@@ -1,14 +1,17 @@
 // Writes sample documents into a folder, for the demo: a three-page fax scan,
 // a GIF, a PNG with transparency, a photo, PDFs with bookmarks and a form, and
-// one file of each kind dochost draws or decodes besides (HEIC, AVIF, JPEG XL,
+// two office documents (a letter and a spreadsheet of three sheets), and one
+// file of each kind dochost draws or decodes besides (HEIC, AVIF, JPEG XL,
 // SVG, EPS, PostScript, XPS, plain text).
 #include "support/image_corpus.h"
 #include "support/image_writers.h"
+#include "support/office_samples.h"
 #include "support/other_kinds.h"
 #include "support/process.h"
 #include "support/sample_pdf.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <tiffio.h>
 
@@ -103,10 +106,34 @@ int main(int argc, char** argv)
         WriteSamplePdf(folder + "/features.pdf", {.pages = {"One", "Two"}, .bookmarks = true, .fieldName = "f",
                                                   .link = true, .labelPrefix = "L-"});
         WriteSamplePdf(folder + "/plain.pdf", {.pages = {"Plain"}});
+        // Office documents of each kind that is recognised without LibreOffice.
+        WriteLetterFodt(folder + "/letter.fodt", "A letter.");
+        WriteTableFods(folder + "/table.fods", {"One", "Two"});
+        WriteDeckFodp(folder + "/deck.fodp", {"Slide"});
+        WriteAutoMacroOdt(folder + "/macro.odt", "Words.");
+        WritePasswordOdt(folder + "/locked.odt");
+        WriteStoredZip(folder + "/letter.docx",
+                       {{"[Content_Types].xml",
+                         "<Types><Override PartName=\"/word/document.xml\" ContentType=\"application/vnd."
+                         "openxmlformats-officedocument.wordprocessingml.document.main+xml\"/></Types>"},
+                        {"word/document.xml", "<w:document/>"}});
+        WriteFile(folder + "/letter.rtf", "{\\rtf1\\ansi A letter.\\par}");
+        WriteFile(folder + "/page.html", "<!DOCTYPE html><html><body><h1>A page</h1></body></html>");
+        return 0;
+    }
+    if (argc == 4 && std::string(argv[1]) == "--letters") {
+        // Small letters for the office benchmark, each with its heading, a
+        // link and a picture.
+        std::string folder = argv[3];
+        WritePng(folder + "/picture.png", Pattern(200, 150, 3, 8, 11));
+        for (int i = 0; i < std::atoi(argv[2]); ++i)
+            WriteLetterFodt(folder + "/letter" + std::to_string(10 + i) + ".fodt",
+                            "Letter number " + std::to_string(i + 1) + ".", folder + "/picture.png");
+        std::remove((folder + "/picture.png").c_str());
         return 0;
     }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s [--bench | --bench-drawings | --corpus] <folder>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--bench | --bench-drawings | --corpus | --letters COUNT] <folder>\n", argv[0]);
         return 2;
     }
     std::string folder = argv[1];
@@ -126,6 +153,9 @@ int main(int argc, char** argv)
 
     WriteSamplePdf(folder + "/report.pdf", {.pages = {"Report, page 1", "Report, page 2"}, .bookmarks = true});
     WriteSamplePdf(folder + "/form.pdf", {.pages = {"Application form"}, .fieldName = "applicant"});
+    WriteLetterFodt(folder + "/minutes.fodt", "Minutes of the meeting, with the chart as it was shown.",
+                    folder + "/diagram.png");
+    WriteTableFods(folder + "/budget.fods", {"Income", "Expenses", "Summary"});
     // Phone photos, drawings, PostScript, XPS and a text note.
     WriteOtherKinds(folder);
     return 0;
