@@ -48,9 +48,12 @@ TEST_F(Faults, AnEngineThatDiesMidRunNeverHangsTheJoin)
     for (const char* signal : {"KILL", "SEGV"}) {
         ScratchDir dir;
         std::vector<std::string> inputs = ManyPdfs(dir, 150);
-        // The engine as a child of a stand-in that kills it a moment into the run.
+        // The engine as a child of a stand-in that kills it a second into the run:
+        // after it has answered the conversation (a sanitized engine with its
+        // libraries can take a while to start on a busy machine), before the
+        // final save.
         std::string docjoin = DocjoinWithEngine(
-            dir / "dying", "#!/bin/sh\n\"" + BinDir() + "/dochost\" \"$@\" &\nengine=$!\nexec 3>&-\nsleep 0.3\nkill -" +
+            dir / "dying", "#!/bin/sh\n\"" + BinDir() + "/dochost\" \"$@\" &\nengine=$!\nexec 3>&-\nsleep 1\nkill -" +
                                std::string(signal) + " $engine\nwait $engine\nexec sleep 300\n");
         std::vector<std::string> args = {docjoin, "-w", "0", "-o", "out.pdf"};
         args.insert(args.end(), inputs.begin(), inputs.end());
