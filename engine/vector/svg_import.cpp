@@ -1,6 +1,7 @@
 // SVG with librsvg, drawn on cairo's PDF surface: paths stay paths, text stays
 // text. librsvg loads only data: URLs and files in the drawing's own folder (or
 // below it); it never fetches anything from the network.
+#include "vector/gobject_support.h"
 #include "vector/rendered_pdf.h"
 #include "vector/vector_import.h"
 
@@ -43,26 +44,6 @@ std::size_t SkipProlog(std::string_view text)
             return std::string_view::npos;
         at += end;
     }
-}
-
-struct GObjectRef {
-    gpointer object = nullptr;
-    ~GObjectRef()
-    {
-        if (object != nullptr)
-            g_object_unref(object);
-    }
-};
-
-std::string Reason(GError* error, const char* fallback)
-{
-    std::string reason = error != nullptr && error->message != nullptr ? error->message : fallback;
-    if (error != nullptr)
-        g_error_free(error);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' '))
-        reason.pop_back();
-    std::replace(reason.begin(), reason.end(), '\n', ' ');
-    return reason;
 }
 
 } // namespace

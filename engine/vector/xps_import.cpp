@@ -1,5 +1,6 @@
 // XPS and OpenXPS with libgxps, drawn on cairo's PDF surface: every page of
 // every document in the package, its paths and glyphs as vectors and text.
+#include "vector/gobject_support.h"
 #include "vector/rendered_pdf.h"
 #include "vector/vector_import.h"
 
@@ -26,24 +27,6 @@ bool EndsWithNoCase(std::string_view name, std::string_view suffix)
         return false;
     return std::equal(suffix.begin(), suffix.end(), name.end() - std::ptrdiff_t(suffix.size()),
                       [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
-}
-
-struct GObjectRef {
-    gpointer object = nullptr;
-    ~GObjectRef()
-    {
-        if (object != nullptr)
-            g_object_unref(object);
-    }
-};
-
-std::string Reason(GError* error, const char* fallback)
-{
-    std::string reason = error != nullptr && error->message != nullptr ? error->message : fallback;
-    if (error != nullptr)
-        g_error_free(error);
-    std::replace(reason.begin(), reason.end(), '\n', ' ');
-    return reason;
 }
 
 } // namespace
