@@ -87,20 +87,16 @@ void ResolveNamedLinks(QPDFOutlineDocumentHelper& names, QPDFObjectHandle annota
     }
 }
 
-// The annotations qpdf can copy: dictionaries, and widgets only where they
-// belong to a field. A damaged file's others would stop the copy half way
-// and leave the target unsound.
-QPDFObjectHandle SoundAnnotations(QPDFAcroFormDocumentHelper& forms, QPDFObjectHandle annotations)
+// The annotations of a page, as qpdf can copy them: every dictionary, whether
+// or not a form field leads to it (a widget outside any field is copied as
+// the annotation it is).
+QPDFObjectHandle SoundAnnotations(QPDFObjectHandle annotations)
 {
     QPDFObjectHandle kept = QPDFObjectHandle::newArray();
     for (int i = 0; i < annotations.getArrayNItems(); ++i) {
         QPDFObjectHandle annotation = annotations.getArrayItem(i);
-        if (!annotation.isDictionary())
-            continue;
-        if (annotation.getKey("/Subtype").isNameAndEquals("/Widget") &&
-            !forms.getFieldForAnnotation(QPDFAnnotationObjectHelper(annotation)).getObjectHandle().isDictionary())
-            continue;
-        kept.appendItem(annotation);
+        if (annotation.isDictionary())
+            kept.appendItem(annotation);
     }
     return kept;
 }
@@ -177,7 +173,7 @@ void InsertPages(QPDF& target, QPDFAcroFormDocumentHelper& targetForms, QPDF& so
         for (std::size_t i = 0; i < sourcePages.size(); ++i) {
             if (!annotations[i].isArray())
                 continue;
-            QPDFObjectHandle kept = SoundAnnotations(sourceForms, annotations[i]);
+            QPDFObjectHandle kept = SoundAnnotations(annotations[i]);
             if (kept.getArrayNItems() == 0)
                 continue;
             ResolveNamedLinks(sourceNames, kept);

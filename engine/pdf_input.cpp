@@ -6,10 +6,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <map>
 #include <qpdf/QPDF.hh>
 #include <qpdf/BufferInputSource.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <set>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,6 +76,42 @@ std::shared_ptr<QPDF> OpenPdf(const std::string& path, std::FILE* file)
     return pdf;
 }
 
+// Sets the /Count of every node of the page tree to the number of pages below
+// it, as qpdf found them; true when one was wrong. Other readers trust /Count,
+// and qpdf refuses to insert pages into a tree whose root count is wrong.
+bool RepairPageCounts(QPDF& pdf)
+{
+    std::set<QPDFObjGen> pages;
+    for (const QPDFObjectHandle& page : pdf.getAllPages())
+        pages.insert(page.getObjGen());
+    std::map<QPDFObjGen, long long> counted; // nodes already counted, for trees that share or loop
+    bool repaired = false;
+    // Depth-limited, like qpdf's own walk: a hostile file must not exhaust the stack.
+    std::function<long long(QPDFObjectHandle, int)> count = [&](QPDFObjectHandle node, int depth) -> long long {
+        if (pages.count(node.getObjGen()) > 0)
+            return 1;
+        QPDFObjectHandle kids = node.isDictionary() ? node.getKey("/Kids") : QPDFObjectHandle();
+        if (depth > 100 || !kids.isArray())
+            return 0;
+        auto seen = counted.find(node.getObjGen());
+        if (node.isIndirect() && seen != counted.end())
+            return seen->second;
+        counted[node.getObjGen()] = 0;
+        long long below = 0;
+        for (int i = 0; i < kids.getArrayNItems(); ++i)
+            below += count(kids.getArrayItem(i), depth + 1);
+        QPDFObjectHandle written = node.getKey("/Count");
+        if (!written.isInteger() || written.getIntValue() != below) {
+            node.replaceKey("/Count", QPDFObjectHandle::newInteger(below));
+            repaired = true;
+        }
+        counted[node.getObjGen()] = below;
+        return below;
+    };
+    count(pdf.getRoot().getKey("/Pages"), 0);
+    return repaired;
+}
+
 } // namespace
 
 std::shared_ptr<QPDF> RewriteIfRepaired(std::shared_ptr<QPDF> pdf)
@@ -106,6 +145,8 @@ Document OpenDocumentFile(const std::string& path)
         document.pdf = OpenPdf(path, file);
         document.fileBacked = true;
         document.verbatim = !document.pdf->isEncrypted();
+        if (RepairPageCounts(*document.pdf))
+            document.verbatim = false; // saved with the counts put right, not copied
     } else {
         std::fclose(file);
         throw std::runtime_error("neither a PDF nor an image of a kind dochost reads");

@@ -330,3 +330,83 @@ TEST(Session, TheSameFileInsertedTwiceGivesTwoIndependentCopies)
 }
 
 } // namespace
+
+namespace {
+
+// Annotations that no form field leads to (widgets without an /AcroForm, under
+// one whose /Fields is not an array, a signature widget outside every field)
+// are copied with their pages, and the fields that are listed still are
+// fields, renamed where they clash.
+TEST(Session, EveryAnnotationIsKeptWhetherOrNotAFieldLeadsToIt)
+{
+    ScratchDir dir;
+    using Form = SamplePdf::Form;
+    WriteSamplePdf(dir / "t.pdf", {.pages = {"T"}, .fieldName = "name"});
+    WriteSamplePdf(dir / "none.pdf", {.pages = {"N1", "N2"}, .fieldName = "name", .link = true,
+                                      .form = Form::NoAcroForm, .signatureWidget = true});
+    WriteSamplePdf(dir / "bad.pdf", {.pages = {"B"}, .fieldName = "loose", .form = Form::FieldsNotArray});
+    WriteSamplePdf(dir / "signed.pdf", {.pages = {"S1", "S2"}, .fieldName = "name", .link = true,
+                                        .signatureWidget = true});
+    Engine engine;
+    std::string t = Q(dir / "t.pdf");
+    std::string script = "[DocOpen(" + t + ")]";
+    for (const char* name : {"none.pdf", "bad.pdf", "signed.pdf"})
+        script += "[DocInsertPages(" + t + ",PDLastPage," + Q(dir / name) + ")]";
+    ASSERT_TRUE(engine.Run(script + "[DocSaveAs(" + t + "," + Q(dir / "out.pdf") + ")]")) << engine.err;
+
+    std::string out = dir / "out.pdf";
+    EXPECT_TRUE(QpdfAccepts(out));
+    using Subtypes = std::vector<std::string>;
+    EXPECT_EQ(AnnotationSubtypes(out), (std::vector<Subtypes>{{"/Widget"},
+                                                              {"/Widget", "/Link"},
+                                                              {"/Widget"},
+                                                              {"/Widget"},
+                                                              {"/Widget", "/Link"},
+                                                              {"/Widget"}}));
+    // The listed fields: the target's and the signed file's, renamed.
+    std::vector<std::string> listed = ListedFields(out);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0], "name");
+    EXPECT_NE(listed[1], "name");
+    EXPECT_EQ(LinkTargets(out), (std::vector<std::pair<int, int>>{{1, 2}, {4, 5}}));
+    std::vector<std::string> texts = PageTexts(out);
+    ASSERT_EQ(texts.size(), 6u);
+    EXPECT_EQ(texts[4], "S1\n\nvalue of name") << "the renamed field keeps its value";
+}
+
+// A page tree whose /Count is wrong is put right when the file is opened:
+// saved, it is written with the right count, and pages can be inserted into
+// it, first or second in a join.
+TEST(Session, APageTreeWithAWrongCountIsRepairedWhenOpened)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "form.pdf", {.pages = {"F"}, .fieldName = "name"});
+    for (long long wrong : {0LL, 1LL, 7LL}) {
+        std::string name = "count" + std::to_string(wrong) + ".pdf";
+        WriteSamplePdf(dir / name, {.pages = {"W1", "W2", "W3"}, .bookmarks = true, .pageCount = wrong});
+        ASSERT_EQ(PageTreeCount(dir / name), wrong);
+        std::string w = Q(dir / name), f = Q(dir / "form.pdf");
+
+        Engine first;
+        ASSERT_TRUE(first.Run("[DocOpen(" + w + ")][DocSaveAs(" + w + "," + Q(dir / "saved.pdf") + ")]")) << first.err;
+        EXPECT_EQ(PageTreeCount(dir / "saved.pdf"), 3) << wrong;
+        ASSERT_TRUE(first.Run("[DocInsertPages(" + w + ",PDLastPage," + f + ")][DocSaveAs(" + w + "," +
+                              Q(dir / "first.pdf") + ")]"))
+            << first.err;
+        EXPECT_EQ(PageTexts(dir / "first.pdf"),
+                  (std::vector<std::string>{"W1", "W2", "W3", "F\n\nvalue of name"}));
+        EXPECT_EQ(PageTreeCount(dir / "first.pdf"), 4);
+
+        Engine second;
+        ASSERT_TRUE(second.Run("[DocOpen(" + f + ")][DocInsertPages(" + f + ",PDLastPage," + w + ")][DocSaveAs(" +
+                               f + "," + Q(dir / "second.pdf") + ")]"))
+            << second.err;
+        EXPECT_EQ(PageTexts(dir / "second.pdf"),
+                  (std::vector<std::string>{"F\n\nvalue of name", "W1", "W2", "W3"}));
+        EXPECT_EQ(PageTreeCount(dir / "second.pdf"), 4);
+        EXPECT_EQ(Outline(dir / "second.pdf").size(), 3u);
+        EXPECT_TRUE(QpdfAccepts(dir / "second.pdf"));
+    }
+}
+
+} // namespace
