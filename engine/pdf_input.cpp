@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <functional>
 #include <map>
+#include <memory>
+#include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/BufferInputSource.hh>
 #include <qpdf/QPDFExc.hh>
@@ -61,13 +63,45 @@ std::string ReadRest(std::FILE* file, std::string bytes)
     return bytes;
 }
 
+// PDFs up to this size are read whole into memory: qpdf then reads their
+// objects and stream data without a seek and a read for each, and the file
+// needs no descriptor while the document lives. Larger ones are read from
+// their file as needed.
+constexpr off_t WholeFileLimit = 64 << 20;
+
+// The whole of file, or nothing when it is larger than the limit.
+std::unique_ptr<Buffer> ReadWhole(std::FILE* file)
+{
+    struct stat info;
+    if (fstat(fileno(file), &info) != 0 || info.st_size > WholeFileLimit || info.st_size <= 0)
+        return nullptr;
+    auto buffer = std::make_unique<Buffer>(static_cast<std::size_t>(info.st_size));
+    std::size_t got = 0, size = buffer->getSize();
+    while (got < size) {
+        ssize_t n = pread(fileno(file), buffer->getBuffer() + got, size - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return nullptr; // shorter than it said, or unreadable: let qpdf read it as it is
+        got += static_cast<std::size_t>(n);
+    }
+    return buffer;
+}
+
 std::shared_ptr<QPDF> OpenPdf(const std::string& path, std::FILE* file)
 {
     std::rewind(file);
     auto pdf = std::make_shared<QPDF>();
     pdf->setSuppressWarnings(true);
     try {
-        pdf->processFile(path.c_str(), file, true, "");
+        if (std::unique_ptr<Buffer> whole = ReadWhole(file)) {
+            std::fclose(file);
+            file = nullptr;
+            // The input source owns the bytes for as long as the document lives.
+            pdf->processInputSource(std::make_shared<BufferInputSource>(path, whole.release(), true));
+        } else {
+            pdf->processFile(path.c_str(), file, true, "");
+        }
     } catch (QPDFExc& e) {
         if (e.getErrorCode() == qpdf_e_password)
             throw std::runtime_error("the file is encrypted and needs a password");
