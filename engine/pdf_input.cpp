@@ -88,7 +88,8 @@ std::unique_ptr<Buffer> ReadWhole(std::FILE* file)
     return buffer;
 }
 
-std::shared_ptr<QPDF> OpenPdf(const std::string& path, std::FILE* file)
+// readsFile: the document will read from the file when written.
+std::shared_ptr<QPDF> OpenPdf(const std::string& path, std::FILE* file, bool& readsFile)
 {
     std::rewind(file);
     auto pdf = std::make_shared<QPDF>();
@@ -100,6 +101,7 @@ std::shared_ptr<QPDF> OpenPdf(const std::string& path, std::FILE* file)
             // The input source owns the bytes for as long as the document lives.
             pdf->processInputSource(std::make_shared<BufferInputSource>(path, whole.release(), true));
         } else {
+            readsFile = true;
             pdf->processFile(path.c_str(), file, true, "");
         }
     } catch (QPDFExc& e) {
@@ -176,7 +178,7 @@ Document OpenDocumentFile(const std::string& path)
     if (SniffImage(start) != ImageKind::None) {
         document.pdf = ImportImage(ReadRest(file, std::string(start)));
     } else if (HasPdfHeader(start)) {
-        document.pdf = OpenPdf(path, file);
+        document.pdf = OpenPdf(path, file, document.readsFiles);
         document.fileBacked = true;
         document.verbatim = !document.pdf->isEncrypted();
         if (RepairPageCounts(*document.pdf))
@@ -192,6 +194,7 @@ Document OpenDocumentFile(const std::string& path)
     if (document.fileBacked && document.pdf->anyWarnings()) {
         document.pdf = RewriteIfRepaired(document.pdf);
         document.fileBacked = false; // it lives in memory now
+        document.readsFiles = false;
     }
     return document;
 }

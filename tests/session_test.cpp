@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -407,6 +409,88 @@ TEST(Session, APageTreeWithAWrongCountIsRepairedWhenOpened)
         EXPECT_EQ(Outline(dir / "second.pdf").size(), 3u);
         EXPECT_TRUE(QpdfAccepts(dir / "second.pdf"));
     }
+}
+
+} // namespace
+
+namespace {
+
+std::set<std::string> FolderNames(const std::string& folder)
+{
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+long long ModifiedNs(const std::string& path)
+{
+    return IdentifyFile(path).modifiedNs;
+}
+
+// While idle, the engine writes the save of the document changed last into
+// an unnamed file; DocSave puts it in place only while it describes the
+// document as it is.
+TEST(Session, ASaveWrittenAheadIsUsedOnlyWhileTheDocumentIsAsItWas)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "t.pdf", {.pages = {"T"}, .fieldName = "name"});
+    WriteSamplePdf(dir / "s.pdf", {.pages = {"S"}, .fieldName = "name"});
+    WriteSamplePdf(dir / "u.pdf", {.pages = {"U"}});
+    std::string t = Q(dir / "t.pdf"), s = Q(dir / "s.pdf"), u = Q(dir / "u.pdf");
+    const std::set<std::string> files = FolderNames(dir.path);
+    auto never = [] { return false; };
+    auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); };
+
+    Engine engine;
+    EXPECT_FALSE(engine.session.HasIdleWork());
+    ASSERT_TRUE(engine.Run("[DocOpen(" + t + ")][DocInsertPages(" + t + ",PDLastPage," + s + ")]")) << engine.err;
+    ASSERT_TRUE(engine.session.HasIdleWork());
+    engine.session.DoIdleWork(never);
+    EXPECT_FALSE(engine.session.HasIdleWork()) << "written ahead once";
+    EXPECT_EQ(FolderNames(dir.path), files) << "the write ahead has no name";
+    settle();
+    long long before = IdentifyFile(dir / "t.pdf").modifiedNs;
+    std::int64_t aheadAt = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+    ASSERT_TRUE(engine.Run("[DocSave(" + t + ")]")) << engine.err;
+    EXPECT_NE(ModifiedNs(dir / "t.pdf"), before);
+    EXPECT_LT(ModifiedNs(dir / "t.pdf"), aheadAt) << "the file written ahead was put in place";
+    EXPECT_EQ(PageTexts(dir / "t.pdf"), (std::vector<std::string>{"T\n\nvalue of name", "S\n\nvalue of name"}));
+    EXPECT_EQ(FolderNames(dir.path), files);
+    EXPECT_TRUE(QpdfAccepts(dir / "t.pdf"));
+
+    // A change after the write ahead: the save writes the document as it is.
+    ASSERT_TRUE(engine.Run("[DocInsertPages(" + t + ",PDBeforeFirstPage," + u + ")]"));
+    engine.session.DoIdleWork(never);
+    ASSERT_TRUE(engine.Run("[DocDeletePages(" + t + ",2,2)]"));
+    settle();
+    aheadAt = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                  std::chrono::system_clock::now().time_since_epoch())
+                  .count();
+    ASSERT_TRUE(engine.Run("[DocSave(" + t + ")]"));
+    EXPECT_GT(ModifiedNs(dir / "t.pdf"), aheadAt) << "written at the save";
+    EXPECT_EQ(PageTexts(dir / "t.pdf"), (std::vector<std::string>{"U", "T\n\nvalue of name"}));
+
+    // A write ahead given up for a command leaves nothing, and is made again later.
+    ASSERT_TRUE(engine.Run("[DocInsertPages(" + t + ",PDLastPage," + s + ")]"));
+    engine.session.DoIdleWork([] { return true; });
+    EXPECT_TRUE(engine.session.HasIdleWork());
+    EXPECT_EQ(FolderNames(dir.path), files);
+    // A save elsewhere does not use it, nor touch the document's own file.
+    engine.session.DoIdleWork(never);
+    before = ModifiedNs(dir / "t.pdf");
+    ASSERT_TRUE(engine.Run("[DocSaveAs(" + t + "," + Q(dir / "copy.pdf") + ")]"));
+    EXPECT_EQ(ModifiedNs(dir / "t.pdf"), before);
+    EXPECT_EQ(PageTexts(dir / "copy.pdf").size(), 3u);
+    // Closing the document throws the write ahead away; closed documents are freed while idle.
+    ASSERT_TRUE(engine.Run("[DocClose(" + t + ")]"));
+    EXPECT_TRUE(engine.session.HasIdleWork());
+    engine.session.DoIdleWork(never);
+    EXPECT_FALSE(engine.session.HasIdleWork());
+    EXPECT_EQ(ModifiedNs(dir / "t.pdf"), before);
+    EXPECT_EQ(PageTexts(dir / "t.pdf"), (std::vector<std::string>{"U", "T\n\nvalue of name"}));
 }
 
 } // namespace
