@@ -94,7 +94,12 @@ void Session::Close(std::vector<Document> documents)
     for (Document& document : documents) {
         if (ahead_.pdf == document.pdf.get())
             ahead_ = {};
-        closed_.push_back(std::move(document));
+        // Held elsewhere too (a file written from it stands for it): let go at
+        // once, so that it can still stand for that file.
+        if (document.pdf.use_count() > 1)
+            document.pdf.reset();
+        if (document.pdf != nullptr || !document.sources.empty())
+            closed_.push_back(std::move(document));
     }
 }
 

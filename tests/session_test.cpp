@@ -494,3 +494,33 @@ TEST(Session, ASaveWrittenAheadIsUsedOnlyWhileTheDocumentIsAsItWas)
 }
 
 } // namespace
+
+namespace {
+
+// Labels of pages appended one document after another, with and without
+// labels of their own, and of pages inserted before them.
+TEST(Session, PageLabelsOfManyInsertionsFollowEachDocument)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "t.pdf", {.pages = {"T1", "T2"}, .labelPrefix = "T-"});
+    WriteSamplePdf(dir / "a.pdf", {.pages = {"A1", "A2"}});
+    WriteSamplePdf(dir / "b.pdf", {.pages = {"B1", "B2"}, .labelPrefix = "B-"});
+    WriteSamplePdf(dir / "c.pdf", {.pages = {"C1"}});
+    Engine engine;
+    std::string t = Q(dir / "t.pdf");
+    auto insert = [&](const char* where, const char* name) {
+        return "[DocInsertPages(" + t + "," + where + "," + Q(dir / name) + ")]";
+    };
+    ASSERT_TRUE(engine.Run("[DocOpen(" + t + ")]" + insert("PDLastPage", "a.pdf") + insert("PDLastPage", "b.pdf") +
+                           insert("PDLastPage", "c.pdf") + "[DocSaveAs(" + t + "," + Q(dir / "appended.pdf") + ")]"))
+        << engine.err;
+    EXPECT_EQ(PageLabels(dir / "appended.pdf"),
+              (std::vector<std::string>{"T-1", "T-2", "3", "4", "B-1", "B-2", "7"}));
+    ASSERT_TRUE(engine.Run(insert("PDBeforeFirstPage", "b.pdf") + insert("PDLastPage", "a.pdf") + insert("3", "c.pdf") +
+                           "[DocSaveAs(" + t + "," + Q(dir / "mixed.pdf") + ")]"))
+        << engine.err;
+    EXPECT_EQ(PageLabels(dir / "mixed.pdf"), (std::vector<std::string>{"B-1", "B-2", "T-1", "T-2", "5", "3", "4", "B-1",
+                                                                       "B-2", "7", "10", "11"}));
+}
+
+} // namespace
