@@ -112,9 +112,10 @@ std::shared_ptr<QPDF> OpenPdf(const std::string& path, std::FILE* file, bool& re
     return pdf;
 }
 
-// Sets the /Count of every node of the page tree to the number of pages below
-// it, as qpdf found them; true when one was wrong. Other readers trust /Count,
-// and qpdf refuses to insert pages into a tree whose root count is wrong.
+} // namespace
+
+// Other readers trust /Count, and qpdf refuses to insert pages into a tree
+// whose root count is wrong.
 bool RepairPageCounts(QPDF& pdf)
 {
     std::set<QPDFObjGen> pages;
@@ -147,8 +148,6 @@ bool RepairPageCounts(QPDF& pdf)
     count(pdf.getRoot().getKey("/Pages"), 0);
     return repaired;
 }
-
-} // namespace
 
 std::shared_ptr<QPDF> RewriteIfRepaired(std::shared_ptr<QPDF> pdf)
 {
