@@ -74,8 +74,10 @@ int ServeConversation(int socket, Session& session)
             ssize_t got = recv(socket, buffer, sizeof buffer, 0);
             if (got < 0 && errno == EINTR)
                 continue;
-            if (got <= 0)
+            if (got <= 0) {
+                session.Finish();
                 return 0; // docjoin is gone: nothing more will come
+            }
             incoming.append(buffer, static_cast<std::size_t>(got));
             continue;
         }
@@ -103,6 +105,7 @@ int ServeConversation(int socket, Session& session)
         }
         case WireClose:
             // Every command received before the close has been run by now.
+            session.Finish();
             Answer(socket, WireDone);
             return 0;
         default:

@@ -12,8 +12,14 @@ class QPDF;
 void WritePdfAtomically(QPDF& pdf, const std::string& path);
 
 // Copies the file at source to target the same way: a temporary file beside
-// the target, flushed and renamed over it.
+// the target, flushed and renamed over it. The copy shares the source's
+// blocks (a reflink) where the file system can.
 void CopyFileAtomically(const std::string& source, const std::string& target);
+
+// Gives the file at source a second name, target (a hard link), when target
+// does not exist and the file system allows it; false when nothing was done.
+// Only for a file nobody writes into in place (the engine never does).
+bool LinkFile(const std::string& source, const std::string& target);
 
 // A write of a document made ahead of its save, while the engine has nothing
 // else to do: an unnamed file in the target's folder (it vanishes if the

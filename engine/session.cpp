@@ -11,6 +11,7 @@
 #include <qpdf/QPDFAcroFormDocumentHelper.hh>
 #include <stdexcept>
 #include <strings.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -79,7 +80,37 @@ void DeleteDocumentPages(Document& document, long long from, long long to)
 } // namespace
 
 Session::Session() = default;
-Session::~Session() = default;
+
+Session::~Session()
+{
+    Finish();
+}
+
+// A second name of an input, made for key, becomes a file of its own (a copy
+// renamed over it), while it still is that second name.
+void Session::Unlink(std::string key)
+{
+    auto linked = linked_.find(key);
+    if (linked == linked_.end())
+        return;
+    FileIdentity identity = linked->second;
+    linked_.erase(linked);
+    struct stat info;
+    if (stat(key.c_str(), &info) == 0 && info.st_nlink > 1 && IdentifyFile(key) == identity)
+        CopyFileAtomically(key, key);
+}
+
+void Session::Finish()
+{
+    while (!linked_.empty()) {
+        std::string key = linked_.begin()->first;
+        try {
+            Unlink(key);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "dochost: %s: %s\n", PrintableName(key).c_str(), PrintableName(e.what()).c_str());
+        }
+    }
+}
 
 void Session::Changed(const std::string& key, Document& document)
 {
@@ -163,8 +194,26 @@ void Session::Open(const std::string& path)
 {
     if (documents_.Find(path) != nullptr)
         return; // already open: nothing to do
-    documents_.Add(path, OpenDocumentFile(path));
-    written_.erase(DocumentTable::Key(path)); // opened from its file now
+    std::string key = DocumentTable::Key(path);
+    Unlink(key);
+    auto written = written_.find(key);
+    FileIdentity identity = IdentifyFile(key);
+    if (written != written_.end() && written->second.pdf.use_count() == 1 && identity == written->second.identity) {
+        // The file is what this session wrote from a document now closed
+        // (the join's output after its first input): that document is it,
+        // already read. The file holds it as it is, so it counts as unchanged.
+        Document document;
+        document.pdf = written->second.pdf;
+        document.file = key;
+        document.identity = identity;
+        document.fileBacked = true;
+        document.verbatim = true;
+        document.readsFiles = written->second.readsFiles;
+        documents_.Add(path, std::move(document));
+    } else {
+        documents_.Add(path, OpenDocumentFile(path));
+    }
+    written_.erase(key); // open as a document now
 }
 
 void Session::Save(Document& document, const std::string& path)
@@ -175,10 +224,16 @@ void Session::Save(Document& document, const std::string& path)
     bool unchanged = document.verbatim && IdentifyFile(document.file) == document.identity;
     if (unchanged && DocumentTable::Key(document.file) == target)
         return;
-    if (unchanged)
+    // An intermediate of a join (the file's name with .pdf appended, new)
+    // is a second name of the file; anything else a copy.
+    if (unchanged && target == DocumentTable::Key(document.file) + ".pdf" && LinkFile(document.file, target))
+        linked_[target] = IdentifyFile(target);
+    else if (unchanged)
         CopyFileAtomically(document.file, target);
     else if (!CommitWriteAhead(document, target))
         WritePdfAtomically(*document.pdf, target);
+    if (linked_.count(target) > 0 && !(unchanged && IdentifyFile(target) == linked_[target]))
+        linked_.erase(target); // replaced by a file of its own
     written_.erase(target);
     if (document.fileBacked)
         written_[target] = {IdentifyFile(target), document.pdf, document.readsFiles};
@@ -247,6 +302,7 @@ void Session::Run(const ParsedCommand& command)
     } else if (Named(command, "AppExit")) {
         RequireArguments(command, 0);
         Close(documents_.TakeAll());
+        Finish();
         exitRequested_ = true;
     } else {
         throw std::runtime_error("unknown command");

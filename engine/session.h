@@ -32,6 +32,10 @@ public:
     bool HasIdleWork();
     void DoIdleWork(const std::function<bool()>& stop);
 
+    // Gives every file this session made a second name of (below) a file of
+    // its own. Run when the conversation ends, and at AppExit.
+    void Finish();
+
     Session();
     ~Session();
 
@@ -56,6 +60,13 @@ private:
         bool readsFiles;
     };
     std::map<std::string, Written> written_;
+
+    // Intermediates saved from an unchanged PDF as a second name of its file
+    // (a hard link), by key, as linked. One is given a file of its own when it
+    // is opened as a document or when the session ends, so that no output is
+    // ever a second name of an input.
+    std::map<std::string, FileIdentity> linked_;
+    void Unlink(std::string key);
 
     // The document changed last, by key, and the write made ahead of its save:
     // of which document, at which revision (done, or tried and failed).

@@ -250,3 +250,32 @@ TEST_F(Live, JoinsAWrongPageCountAndWidgetsOutsideEveryField)
 }
 
 } // namespace
+
+namespace {
+
+nlink_t Links(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? info.st_nlink : 0;
+}
+
+// Intermediates may be second names of their inputs while the join runs; the
+// output never is one, nor does an input keep a second name.
+TEST_F(Live, NoOutputOrInputKeepsASecondName)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "a.pdf", {.pages = {"A"}});
+    WriteSamplePdf(dir / "b.pdf", {.pages = {"B"}});
+    RunResult r = RunProgram({Docjoin(), "-w", "0", "-o", "book.pdf", "a.pdf", "b.pdf", "a.pdf"}, {.cwd = dir.path});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(PageTexts(dir / "book.pdf"), (std::vector<std::string>{"A", "B", "A"}));
+    // Named as an intermediate of its only input would be.
+    r = RunProgram({Docjoin(), "-w", "0", "-o", "a.pdf.pdf", "a.pdf"}, {.cwd = dir.path});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(PageTexts(dir / "a.pdf.pdf"), std::vector<std::string>{"A"});
+    for (const char* name : {"a.pdf", "b.pdf", "book.pdf", "a.pdf.pdf"})
+        EXPECT_EQ(Links(dir / name), 1u) << name;
+    EXPECT_FALSE(Exists(dir / "b.pdf.pdf"));
+}
+
+} // namespace

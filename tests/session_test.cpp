@@ -524,3 +524,78 @@ TEST(Session, PageLabelsOfManyInsertionsFollowEachDocument)
 }
 
 } // namespace
+
+namespace {
+
+ino_t Inode(const std::string& path)
+{
+    return IdentifyFile(path).inode;
+}
+
+// An unchanged PDF saved as a join's intermediate (its name with .pdf
+// appended) is a second name of its file, until it is opened as a document
+// or the session ends; the output, under any other name, is a copy.
+TEST(Session, AnIntermediateIsASecondNameOfItsInputButNeverStaysOne)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "a.pdf", {.pages = {"A"}});
+    WriteSamplePdf(dir / "b.pdf", {.pages = {"B"}});
+    std::string a = Q(dir / "a.pdf"), b = Q(dir / "b.pdf"), out = Q(dir / "out.pdf"), bx = Q(dir / "b.pdf.pdf");
+    {
+        Engine engine;
+        ASSERT_TRUE(engine.Run("[DocOpen(" + a + ")][DocSaveAs(" + a + "," + out + ")][DocClose(" + a + ")][DocOpen(" +
+                               out + ")]"));
+        EXPECT_NE(Inode(dir / "out.pdf"), Inode(dir / "a.pdf")) << "the output is a copy";
+        ASSERT_TRUE(engine.Run("[DocOpen(" + b + ")][DocSaveAs(" + b + "," + bx + ")][DocClose(" + b + ")]"));
+        EXPECT_EQ(Inode(dir / "b.pdf.pdf"), Inode(dir / "b.pdf")) << "the intermediate is a second name";
+        ASSERT_TRUE(engine.Run("[DocInsertPages(" + out + ",PDLastPage," + bx + ")][DocClose(" + bx + ")][DocSave(" +
+                               out + ")]"))
+            << engine.err;
+        EXPECT_EQ(PageTexts(dir / "out.pdf"), (std::vector<std::string>{"A", "B"}));
+        // Left in place (a script, not a join, that keeps it): a file of its own at the end.
+    }
+    EXPECT_NE(Inode(dir / "b.pdf.pdf"), Inode(dir / "b.pdf"));
+    EXPECT_EQ(ReadFile(dir / "b.pdf.pdf"), ReadFile(dir / "b.pdf"));
+    EXPECT_EQ(PageTexts(dir / "b.pdf"), std::vector<std::string>{"B"});
+
+    // A join whose output happens to be named like an intermediate: opened as
+    // a document, it becomes a file of its own.
+    std::filesystem::remove(dir / "b.pdf.pdf");
+    Engine engine;
+    ASSERT_TRUE(engine.Run("[DocOpen(" + b + ")][DocSaveAs(" + b + "," + bx + ")][DocClose(" + b + ")][DocOpen(" + bx +
+                           ")]"));
+    EXPECT_NE(Inode(dir / "b.pdf.pdf"), Inode(dir / "b.pdf"));
+    ASSERT_TRUE(engine.Run("[DocInsertPages(" + bx + ",PDLastPage," + a + ")][DocSave(" + bx + ")]")) << engine.err;
+    EXPECT_EQ(PageTexts(dir / "b.pdf"), std::vector<std::string>{"B"}) << "the input is untouched";
+    EXPECT_EQ(PageTexts(dir / "b.pdf.pdf"), (std::vector<std::string>{"B", "A"}));
+}
+
+} // namespace
+
+namespace {
+
+// A file this session wrote from a document now closed is opened as that
+// document, unless it changed on disk meanwhile.
+TEST(Session, AWrittenFileIsOpenedAsTheDocumentItWasWrittenFromWhileUnchanged)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "a.pdf", {.pages = {"A"}});
+    WriteSamplePdf(dir / "b.pdf", {.pages = {"B"}});
+    WriteSamplePdf(dir / "other.pdf", {.pages = {"Other"}});
+    std::string a = Q(dir / "a.pdf"), b = Q(dir / "b.pdf"), out = Q(dir / "out.pdf");
+    Engine engine;
+    ASSERT_TRUE(engine.Run("[DocOpen(" + a + ")][DocInsertPages(" + a + ",PDLastPage," + b + ")][DocSaveAs(" + a + "," +
+                           out + ")][DocClose(" + a + ")][DocOpen(" + out + ")][DocInsertPages(" + out +
+                           ",PDLastPage," + b + ")][DocSave(" + out + ")][DocClose(" + out + ")]"))
+        << engine.err;
+    EXPECT_EQ(PageTexts(dir / "out.pdf"), (std::vector<std::string>{"A", "B", "B"}));
+    EXPECT_TRUE(QpdfAccepts(dir / "out.pdf"));
+
+    ASSERT_TRUE(engine.Run("[DocOpen(" + a + ")][DocSaveAs(" + a + "," + out + ")][DocClose(" + a + ")]"));
+    std::filesystem::copy_file(dir / "other.pdf", dir / "out.pdf", std::filesystem::copy_options::overwrite_existing);
+    ASSERT_TRUE(engine.Run("[DocOpen(" + out + ")][DocInsertPages(" + out + ",PDLastPage," + b + ")][DocSave(" + out +
+                           ")]"));
+    EXPECT_EQ(PageTexts(dir / "out.pdf"), (std::vector<std::string>{"Other", "B"}));
+}
+
+} // namespace
