@@ -599,3 +599,31 @@ TEST(Session, AWrittenFileIsOpenedAsTheDocumentItWasWrittenFromWhileUnchanged)
 }
 
 } // namespace
+
+namespace {
+
+// A write ahead stopped part way (a command came) leaves the document sound:
+// later insertions and the save are as if it had never begun.
+TEST(Session, AWriteAheadStoppedPartWayLeavesTheDocumentSound)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "big.pdf", {.pages = std::vector<std::string>(40, "Big"), .padding = 40000});
+    WriteSamplePdf(dir / "s.pdf", {.pages = {"S"}, .fieldName = "name", .link = true});
+    std::string big = Q(dir / "big.pdf"), s = Q(dir / "s.pdf");
+    Engine engine;
+    ASSERT_TRUE(engine.Run("[DocOpen(" + big + ")][DocInsertPages(" + big + ",PDLastPage," + s + ")]"));
+    int asked = 0;
+    engine.session.DoIdleWork([&] { return ++asked == 2; });
+    EXPECT_EQ(asked, 2) << "stopped between pieces of the output";
+    EXPECT_TRUE(engine.session.HasIdleWork());
+    ASSERT_TRUE(engine.Run("[DocInsertPages(" + big + ",PDBeforeFirstPage," + s + ")][DocSave(" + big + ")]"))
+        << engine.err;
+    std::vector<std::string> texts = PageTexts(dir / "big.pdf");
+    ASSERT_EQ(texts.size(), 42u);
+    EXPECT_EQ(texts.front(), "S\n\nvalue of name");
+    EXPECT_EQ(texts.back().substr(0, 1), "S");
+    EXPECT_EQ(LinkTargets(dir / "big.pdf"), (std::vector<std::pair<int, int>>{{0, 0}, {41, 41}}));
+    EXPECT_TRUE(QpdfAccepts(dir / "big.pdf"));
+}
+
+} // namespace
