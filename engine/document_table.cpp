@@ -39,3 +39,23 @@ void DocumentTable::Clear()
 {
     documents_.clear();
 }
+
+std::vector<Document> DocumentTable::Take(const std::string& path)
+{
+    std::vector<Document> taken;
+    auto found = documents_.find(Key(path));
+    if (found != documents_.end()) {
+        taken.push_back(std::move(found->second));
+        documents_.erase(found);
+    }
+    return taken;
+}
+
+std::vector<Document> DocumentTable::TakeAll()
+{
+    std::vector<Document> taken;
+    for (auto& [key, document] : documents_)
+        taken.push_back(std::move(document));
+    documents_.clear();
+    return taken;
+}

@@ -25,6 +25,12 @@ struct Document {
     bool fileBacked = false;
     // Its form fields, as read once for all insertions.
     std::shared_ptr<QPDFAcroFormDocumentHelper> forms;
+    // It, or a document whose pages it holds, reads data from its file when
+    // written (a PDF too large to be read whole), so a write made ahead of
+    // time could differ from one made at the save.
+    bool readsFiles = false;
+    // Counts the changes made to it.
+    unsigned long long revision = 0;
 };
 
 // The open documents, keyed by the full path they were opened from.
@@ -39,6 +45,10 @@ public:
     void Add(const std::string& path, Document document);
     void Remove(const std::string& path);
     void Clear();
+    // Removes the document of path (if any) from the table and hands it over.
+    std::vector<Document> Take(const std::string& path);
+    // Removes every document and hands them over.
+    std::vector<Document> TakeAll();
     std::size_t Size() const { return documents_.size(); }
 
 private:

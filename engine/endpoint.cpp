@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -35,6 +36,22 @@ bool Answer(int socket, char kind, const std::string& payload = {})
     return SendAll(socket, frame);
 }
 
+// How long the conversation stays silent before the engine counts as idle:
+// longer than docjoin takes between the commands of a join, shorter than the
+// pause before its final save.
+constexpr int IdleAfterMs = 20;
+
+// True when something (a frame, or the end of the conversation) arrives
+// within ms milliseconds.
+bool InputWithin(int socket, int ms)
+{
+    pollfd watch{socket, POLLIN, 0};
+    int ready;
+    while ((ready = poll(&watch, 1, ms)) < 0 && errno == EINTR) {
+    }
+    return ready != 0;
+}
+
 } // namespace
 
 int ServeConversation(int socket, Session& session)
@@ -50,11 +67,17 @@ int ServeConversation(int socket, Session& session)
             return 1;
         }
         if (taken == WireTake::NeedMore) {
+            if (session.HasIdleWork() && !InputWithin(socket, IdleAfterMs)) {
+                session.DoIdleWork([socket] { return InputWithin(socket, 0); });
+                continue;
+            }
             ssize_t got = recv(socket, buffer, sizeof buffer, 0);
             if (got < 0 && errno == EINTR)
                 continue;
-            if (got <= 0)
+            if (got <= 0) {
+                session.Finish();
                 return 0; // docjoin is gone: nothing more will come
+            }
             incoming.append(buffer, static_cast<std::size_t>(got));
             continue;
         }
@@ -82,6 +105,7 @@ int ServeConversation(int socket, Session& session)
         }
         case WireClose:
             // Every command received before the close has been run by now.
+            session.Finish();
             Answer(socket, WireDone);
             return 0;
         default:

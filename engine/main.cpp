@@ -4,6 +4,7 @@
 #include "session.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -34,6 +35,10 @@ int main()
     std::signal(SIGXFSZ, SIG_IGN);
     RaiseOpenFileLimit();
 
-    Session session;
-    return ServeConversation(EngineDescriptor, session);
+    // The session is never destroyed: the documents still open, or closed
+    // and not yet freed, go with the process, and the engine ends at once.
+    auto* session = new Session;
+    int status = ServeConversation(EngineDescriptor, *session);
+    std::fflush(nullptr);
+    std::_Exit(status);
 }

@@ -85,9 +85,8 @@ struct OutlineCopier {
 
 } // namespace
 
-void AppendOutlines(QPDF& target, QPDF& source)
+void AppendOutlines(QPDF& target, QPDF& source, QPDFOutlineDocumentHelper& sourceOutlines)
 {
-    QPDFOutlineDocumentHelper sourceOutlines(source);
     if (!sourceOutlines.hasOutlines())
         return;
     QPDFObjectHandle root = target.getRoot();

@@ -34,7 +34,9 @@ void AppendLabels(QPDFPageLabelDocumentHelper& labels, std::size_t first, std::s
 
 // The labels of the joined page sequence: the target's before and after the
 // insertion, the source's in between. Labels are written only when one of the
-// two documents has any.
+// two documents has any. Pages appended at the end of a target whose labels
+// are one flat /Nums array (as this function writes them) add their entries
+// to it; otherwise the array is built anew from the number tree.
 void MergePageLabels(QPDF& target, QPDF& source, std::size_t at, std::size_t targetCount,
                      std::size_t sourceCount)
 {
@@ -42,7 +44,18 @@ void MergePageLabels(QPDF& target, QPDF& source, std::size_t at, std::size_t tar
     if (!targetLabels.hasPageLabels() && !sourceLabels.hasPageLabels())
         return;
     std::vector<QPDFObjectHandle> nums, fromSource;
-    if (at > 0)
+    QPDFObjectHandle current = target.getRoot().getKey("/PageLabels");
+    QPDFObjectHandle flat = current.isDictionary() && !current.hasKey("/Kids") ? current.getKey("/Nums")
+                                                                                : QPDFObjectHandle();
+    std::size_t flatCount = flat.isArray() ? static_cast<std::size_t>(flat.getArrayNItems()) : 0;
+    QPDFObjectHandle lastKey = flatCount >= 2 ? flat.getArrayItem(int(flatCount) - 2) : QPDFObjectHandle();
+    bool append = at == targetCount && targetLabels.hasPageLabels() && flatCount >= 2 && flatCount % 2 == 0 &&
+                  lastKey.isInteger() && lastKey.getIntValue() >= 0 &&
+                  static_cast<unsigned long long>(lastKey.getIntValue()) < at &&
+                  flat.getArrayItem(0).isInteger() && flat.getArrayItem(0).getIntValue() == 0;
+    if (append)
+        nums = flat.getArrayAsVector(); // the target's entries stand as they are
+    else if (at > 0)
         AppendLabels(targetLabels, 0, at - 1, 0, nums);
     AppendLabels(sourceLabels, 0, sourceCount - 1, at, fromSource);
     for (std::size_t i = 0; i < fromSource.size(); ++i) {
@@ -52,8 +65,9 @@ void MergePageLabels(QPDF& target, QPDF& source, std::size_t at, std::size_t tar
             entry = target.copyForeignObject(source.makeIndirectObject(entry));
         nums.push_back(entry);
     }
-    if (at < targetCount)
+    if (!append && at < targetCount)
         AppendLabels(targetLabels, at, targetCount - 1, at + sourceCount, nums);
+    // A new dictionary and array: a failed insertion puts the old ones back.
     QPDFObjectHandle labels = QPDFObjectHandle::newDictionary();
     labels.replaceKey("/Nums", QPDFObjectHandle::newArray(nums));
     target.getRoot().replaceKey("/PageLabels", labels);
@@ -87,27 +101,42 @@ void ResolveNamedLinks(QPDFOutlineDocumentHelper& names, QPDFObjectHandle annota
     }
 }
 
-// The annotations qpdf can copy: dictionaries, and widgets only where they
-// belong to a field. A damaged file's others would stop the copy half way
-// and leave the target unsound.
-QPDFObjectHandle SoundAnnotations(QPDFAcroFormDocumentHelper& forms, QPDFObjectHandle annotations)
+// The annotations of a page, as qpdf can copy them: every dictionary, whether
+// or not a form field leads to it (a widget outside any field is copied as
+// the annotation it is).
+QPDFObjectHandle SoundAnnotations(QPDFObjectHandle annotations)
 {
     QPDFObjectHandle kept = QPDFObjectHandle::newArray();
     for (int i = 0; i < annotations.getArrayNItems(); ++i) {
         QPDFObjectHandle annotation = annotations.getArrayItem(i);
-        if (!annotation.isDictionary())
-            continue;
-        if (annotation.getKey("/Subtype").isNameAndEquals("/Widget") &&
-            !forms.getFieldForAnnotation(QPDFAnnotationObjectHelper(annotation)).getObjectHandle().isDictionary())
-            continue;
-        kept.appendItem(annotation);
+        if (annotation.isDictionary())
+            kept.appendItem(annotation);
     }
     return kept;
 }
 
+// True when the document's form lists fields: widgets are then copied by
+// qpdf's form copier, which renames fields that clash.
+bool HasListedFields(QPDF& pdf)
+{
+    QPDFObjectHandle form = pdf.getRoot().getKey("/AcroForm");
+    if (!form.isDictionary())
+        return false;
+    QPDFObjectHandle fields = form.getKey("/Fields");
+    return fields.isArray() && fields.getArrayNItems() > 0;
+}
+
+bool HasWidget(QPDFObjectHandle annotations)
+{
+    for (int i = 0; i < annotations.getArrayNItems(); ++i)
+        if (annotations.getArrayItem(i).getKey("/Subtype").isNameAndEquals("/Widget"))
+            return true;
+    return false;
+}
+
 // qpdf can throw part way through copying annotations out of a damaged file,
 // and the document it was copying into can then not even be destroyed
-// safely. So a page's annotations are first copied into a scratch document,
+// safely. So a page's fields are first copied into a scratch document,
 // and into the target only when that worked. A scratch document that failed
 // is kept, never destroyed, until the engine ends.
 bool AnnotationsCopy(QPDF& source, QPDFAcroFormDocumentHelper& sourceForms, QPDFObjectHandle annotations)
@@ -125,6 +154,25 @@ bool AnnotationsCopy(QPDF& source, QPDFAcroFormDocumentHelper& sourceForms, QPDF
         static auto* unsound = new std::vector<std::unique_ptr<QPDF>>;
         unsound->push_back(std::move(scratch));
         return false;
+    }
+}
+
+// Copies the annotations of pages that hold no field, all in one copy, onto
+// their pages' copies (target pages at + index): plain objects, whose page
+// references lead to the copied pages since those are in place already.
+void CopyPlainAnnotations(QPDF& target, QPDF& source, std::size_t at,
+                          const std::vector<std::pair<std::size_t, QPDFObjectHandle>>& plain)
+{
+    if (plain.empty())
+        return;
+    std::vector<QPDFObjectHandle> arrays;
+    for (const auto& [index, annotations] : plain)
+        arrays.push_back(annotations);
+    QPDFObjectHandle copied = target.copyForeignObject(source.makeIndirectObject(QPDFObjectHandle::newArray(arrays)));
+    const std::vector<QPDFObjectHandle>& pages = target.getAllPages();
+    for (std::size_t k = 0; k < plain.size(); ++k) {
+        QPDFObjectHandle page = pages[at + plain[k].first];
+        page.replaceKey("/Annots", copied.getArrayItem(int(k)).shallowCopy());
     }
 }
 
@@ -172,23 +220,35 @@ void InsertPages(QPDF& target, QPDFAcroFormDocumentHelper& targetForms, QPDF& so
                 targetPages.addPage(QPDFPageObjectHelper(page), false);
             ++added;
         }
-        QPDFAcroFormDocumentHelper sourceForms(source);
-        QPDFOutlineDocumentHelper sourceNames(source);
+        // Pages whose annotations hold a widget of the source's fields go
+        // through qpdf's form copier, one by one; the others' annotations are
+        // copied as they are, in one copy.
+        QPDFOutlineDocumentHelper sourceOutlines(source);
+        std::unique_ptr<QPDFAcroFormDocumentHelper> sourceForms;
+        bool fields = HasListedFields(source);
+        std::vector<std::pair<std::size_t, QPDFObjectHandle>> plain;
         for (std::size_t i = 0; i < sourcePages.size(); ++i) {
             if (!annotations[i].isArray())
                 continue;
-            QPDFObjectHandle kept = SoundAnnotations(sourceForms, annotations[i]);
+            QPDFObjectHandle kept = SoundAnnotations(annotations[i]);
             if (kept.getArrayNItems() == 0)
                 continue;
-            ResolveNamedLinks(sourceNames, kept);
-            if (!AnnotationsCopy(source, sourceForms, kept))
+            ResolveNamedLinks(sourceOutlines, kept);
+            if (!fields || !HasWidget(kept)) {
+                plain.emplace_back(i, kept);
+                continue;
+            }
+            if (sourceForms == nullptr)
+                sourceForms = std::make_unique<QPDFAcroFormDocumentHelper>(source);
+            if (!AnnotationsCopy(source, *sourceForms, kept))
                 continue; // a damaged file's page keeps its content, not its broken annotations
             sourcePages[i].replaceKey("/Annots", kept);
-            targetForms.fixCopiedAnnotations(target.getAllPages()[at + i], sourcePages[i], sourceForms);
+            targetForms.fixCopiedAnnotations(target.getAllPages()[at + i], sourcePages[i], *sourceForms);
         }
+        CopyPlainAnnotations(target, source, at, plain);
         MergeFormSettings(target, source);
         MergePageLabels(target, source, at, targetCount, sourcePages.size());
-        AppendOutlines(target, source);
+        AppendOutlines(target, source, sourceOutlines);
     } catch (...) {
         // Take back what was added, so that a failed insertion changes nothing.
         for (; added > 0; --added)

@@ -9,10 +9,15 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <map>
+#include <memory>
+#include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/BufferInputSource.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <set>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,13 +66,47 @@ std::string ReadRest(std::FILE* file, std::string bytes)
     return bytes;
 }
 
-std::shared_ptr<QPDF> OpenPdf(const std::string& path, std::FILE* file)
+// PDFs up to this size are read whole into memory: qpdf then reads their
+// objects and stream data without a seek and a read for each, and the file
+// needs no descriptor while the document lives. Larger ones are read from
+// their file as needed.
+constexpr off_t WholeFileLimit = 64 << 20;
+
+// The whole of file, or nothing when it is larger than the limit.
+std::unique_ptr<Buffer> ReadWhole(std::FILE* file)
+{
+    struct stat info;
+    if (fstat(fileno(file), &info) != 0 || info.st_size > WholeFileLimit || info.st_size <= 0)
+        return nullptr;
+    auto buffer = std::make_unique<Buffer>(static_cast<std::size_t>(info.st_size));
+    std::size_t got = 0, size = buffer->getSize();
+    while (got < size) {
+        ssize_t n = pread(fileno(file), buffer->getBuffer() + got, size - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return nullptr; // shorter than it said, or unreadable: let qpdf read it as it is
+        got += static_cast<std::size_t>(n);
+    }
+    return buffer;
+}
+
+// readsFile: the document will read from the file when written.
+std::shared_ptr<QPDF> OpenPdf(const std::string& path, std::FILE* file, bool& readsFile)
 {
     std::rewind(file);
     auto pdf = std::make_shared<QPDF>();
     pdf->setSuppressWarnings(true);
     try {
-        pdf->processFile(path.c_str(), file, true, "");
+        if (std::unique_ptr<Buffer> whole = ReadWhole(file)) {
+            std::fclose(file);
+            file = nullptr;
+            // The input source owns the bytes for as long as the document lives.
+            pdf->processInputSource(std::make_shared<BufferInputSource>(path, whole.release(), true));
+        } else {
+            readsFile = true;
+            pdf->processFile(path.c_str(), file, true, "");
+        }
     } catch (QPDFExc& e) {
         if (e.getErrorCode() == qpdf_e_password)
             throw std::runtime_error("the file is encrypted and needs a password");
@@ -77,6 +116,41 @@ std::shared_ptr<QPDF> OpenPdf(const std::string& path, std::FILE* file)
 }
 
 } // namespace
+
+// Other readers trust /Count, and qpdf refuses to insert pages into a tree
+// whose root count is wrong.
+bool RepairPageCounts(QPDF& pdf)
+{
+    std::set<QPDFObjGen> pages;
+    for (const QPDFObjectHandle& page : pdf.getAllPages())
+        pages.insert(page.getObjGen());
+    std::map<QPDFObjGen, long long> counted; // nodes already counted, for trees that share or loop
+    bool repaired = false;
+    // Depth-limited, like qpdf's own walk: a hostile file must not exhaust the stack.
+    std::function<long long(QPDFObjectHandle, int)> count = [&](QPDFObjectHandle node, int depth) -> long long {
+        if (pages.count(node.getObjGen()) > 0)
+            return 1;
+        QPDFObjectHandle kids = node.isDictionary() ? node.getKey("/Kids") : QPDFObjectHandle();
+        if (depth > 100 || !kids.isArray())
+            return 0;
+        auto seen = counted.find(node.getObjGen());
+        if (node.isIndirect() && seen != counted.end())
+            return seen->second;
+        counted[node.getObjGen()] = 0;
+        long long below = 0;
+        for (int i = 0; i < kids.getArrayNItems(); ++i)
+            below += count(kids.getArrayItem(i), depth + 1);
+        QPDFObjectHandle written = node.getKey("/Count");
+        if (!written.isInteger() || written.getIntValue() != below) {
+            node.replaceKey("/Count", QPDFObjectHandle::newInteger(below));
+            repaired = true;
+        }
+        counted[node.getObjGen()] = below;
+        return below;
+    };
+    count(pdf.getRoot().getKey("/Pages"), 0);
+    return repaired;
+}
 
 std::shared_ptr<QPDF> RewriteIfRepaired(std::shared_ptr<QPDF> pdf)
 {
@@ -106,9 +180,11 @@ Document OpenDocumentFile(const std::string& path)
     if (SniffImage(start) != ImageKind::None) {
         document.pdf = ImportImage(ReadRest(file, std::string(start)));
     } else if (HasPdfHeader(start)) {
-        document.pdf = OpenPdf(path, file);
+        document.pdf = OpenPdf(path, file, document.readsFiles);
         document.fileBacked = true;
         document.verbatim = !document.pdf->isEncrypted();
+        if (RepairPageCounts(*document.pdf))
+            document.verbatim = false; // saved with the counts put right, not copied
     } else {
         std::string bytes = ReadRest(file, std::string(start));
         if (std::string office = OfficeFormat(bytes); !office.empty())
@@ -128,6 +204,7 @@ Document OpenDocumentFile(const std::string& path)
     if (document.fileBacked && document.pdf->anyWarnings()) {
         document.pdf = RewriteIfRepaired(document.pdf);
         document.fileBacked = false; // it lives in memory now
+        document.readsFiles = false;
     }
     return document;
 }

@@ -19,3 +19,8 @@ Document OpenDocumentFile(const std::string& path);
 // pages out of a repaired document can leave qpdf's objects inconsistent,
 // while a document qpdf has written itself is sound. Others pass unchanged.
 std::shared_ptr<QPDF> RewriteIfRepaired(std::shared_ptr<QPDF> pdf);
+
+// Sets the /Count of every node of the page tree to the number of pages qpdf
+// finds below it; true when one was wrong (the document then differs from its
+// file). OpenDocumentFile does it for every PDF.
+bool RepairPageCounts(QPDF& pdf);

@@ -6,7 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <functional>
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
 #include <random>
@@ -103,15 +106,64 @@ std::string NameUnnamed(int fd, const std::string& folder, const std::string& ba
 }
 
 
+// The file a write of path replaces, its folder and its name in the folder.
+void SplitTarget(const std::string& path, std::string& target, std::string& folder, std::string& base)
+{
+    target = RealTarget(path);
+    std::size_t slash = target.rfind('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    base = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (base.empty())
+        throw std::runtime_error("the path names a folder");
+}
+
+// How QPDFWriter writes every PDF the engine saves.
+void Configure(QPDFWriter& writer)
+{
+    writer.setPreserveEncryption(false);
+    writer.setDecodeLevel(qpdf_dl_generalized);
+    writer.setCompressStreams(true);
+    writer.setObjectStreamMode(qpdf_o_generate);
+}
+
+struct WriteGivenUp {};
+
+// The output of a write ahead: to a stream, asking stop now and then (every
+// 256 KiB) whether to give up.
+class StoppableOutput : public Pipeline {
+public:
+    StoppableOutput(std::FILE* file, const std::function<bool()>& stop)
+        : Pipeline("write ahead", nullptr), file_(file), stop_(stop)
+    {
+    }
+    void write(unsigned char const* data, size_t length) override
+    {
+        if (std::fwrite(data, 1, length, file_) != length)
+            throw SystemError("cannot write", errno != 0 ? errno : EIO);
+        sinceAsked_ += length;
+        if (sinceAsked_ >= (256 << 10)) {
+            sinceAsked_ = 0;
+            if (stop_())
+                throw WriteGivenUp();
+        }
+    }
+    void finish() override
+    {
+        if (std::fflush(file_) != 0)
+            throw SystemError("cannot write", errno != 0 ? errno : EIO);
+    }
+
+private:
+    std::FILE* file_;
+    const std::function<bool()>& stop_;
+    std::size_t sinceAsked_ = 0;
+};
+
 // Writes path through fill, which writes the content to the stream given.
 void WriteAtomically(const std::string& path, const std::function<void(std::FILE*)>& fill)
 {
-    std::string target = RealTarget(path);
-    std::size_t slash = target.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (base.empty())
-        throw std::runtime_error("the path names a folder");
+    std::string target, folder, base;
+    SplitTarget(path, target, folder, base);
 
     // A file that replaces another is on disk before the rename, so that not
     // even a power cut can leave neither; a new file (an intermediate, most
@@ -164,10 +216,7 @@ void WritePdfAtomically(QPDF& pdf, const std::string& path)
     WriteAtomically(path, [&](std::FILE* file) {
         QPDFWriter writer(pdf);
         writer.setOutputFile(path.c_str(), file, false);
-        writer.setPreserveEncryption(false);
-        writer.setDecodeLevel(qpdf_dl_generalized);
-        writer.setCompressStreams(true);
-        writer.setObjectStreamMode(qpdf_o_generate);
+        Configure(writer);
         writer.write();
     });
 }
@@ -181,8 +230,12 @@ void CopyFileAtomically(const std::string& source, const std::string& target)
         WriteAtomically(target, [&](std::FILE* file) {
             std::fflush(file);
             int out = fileno(file);
-            // In the kernel where it can (a reflink on file systems that share
-            // blocks), else through a buffer.
+#ifdef FICLONE
+            // The same blocks, shared, on file systems that can (Btrfs, XFS).
+            if (ioctl(out, FICLONE, in) == 0)
+                return;
+#endif
+            // In the kernel where it can, else through a buffer.
             for (;;) {
                 ssize_t copied = copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
                 if (copied > 0)
@@ -206,4 +259,95 @@ void CopyFileAtomically(const std::string& source, const std::string& target)
         throw;
     }
     close(in);
+}
+
+bool LinkFile(const std::string& source, const std::string& target)
+{
+    return linkat(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+std::unique_ptr<PreparedWrite> PreparedWrite::Prepare(QPDF& pdf, const std::string& path,
+                                                      const std::function<bool()>& stop)
+{
+#ifndef O_TMPFILE
+    return nullptr;
+#else
+    std::unique_ptr<PreparedWrite> prepared(new PreparedWrite);
+    SplitTarget(path, prepared->target_, prepared->folder_, prepared->base_);
+    // Only an unnamed file: a named one would be left behind by a kill.
+    int fd = open(prepared->folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0 || access("/proc/self/fd", F_OK) != 0) {
+        if (fd >= 0)
+            close(fd);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        close(fd);
+        return nullptr;
+    }
+    try {
+        errno = 0;
+        StoppableOutput output(file, stop);
+        QPDFWriter writer(pdf);
+        writer.setOutputPipeline(&output);
+        Configure(writer);
+        writer.write();
+        if (std::fflush(file) != 0 || std::ferror(file))
+            throw SystemError("cannot write " + prepared->target_, errno != 0 ? errno : EIO);
+        // A file that will replace another is on disk before its rename; the
+        // wait is taken now, while nothing else is to be done.
+        if (access(prepared->target_.c_str(), F_OK) == 0 && !stop()) {
+            if (fsync(fd) != 0)
+                throw SystemError("cannot write " + prepared->target_, errno);
+            prepared->synced_ = true;
+        }
+    } catch (const WriteGivenUp&) {
+        std::fclose(file);
+        return nullptr;
+    } catch (...) {
+        std::fclose(file);
+        throw;
+    }
+    prepared->fd_ = dup(fd);
+    std::fclose(file);
+    if (prepared->fd_ < 0)
+        return nullptr;
+    return prepared;
+#endif
+}
+
+PreparedWrite::~PreparedWrite()
+{
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+bool PreparedWrite::For(const std::string& path) const
+{
+    std::string target, folder, base;
+    try {
+        SplitTarget(path, target, folder, base);
+    } catch (const std::exception&) {
+        return false;
+    }
+    return target == target_;
+}
+
+void PreparedWrite::Commit()
+{
+    bool replacing = access(target_.c_str(), F_OK) == 0;
+    fchmod(fd_, ModeFor(target_));
+    if (replacing && !synced_ && fsync(fd_) != 0)
+        throw SystemError("cannot write " + target_, errno);
+    std::string temporary = NameUnnamed(fd_, folder_, base_);
+    if (rename(temporary.c_str(), target_.c_str()) != 0) {
+        int error = errno;
+        unlink(temporary.c_str());
+        throw SystemError("cannot replace " + target_, error);
+    }
+    close(fd_);
+    fd_ = -1;
+    if (replacing)
+        SyncFolder(folder_);
 }

@@ -11,6 +11,7 @@
 #include <qpdf/QPDFAcroFormDocumentHelper.hh>
 #include <stdexcept>
 #include <strings.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -63,7 +64,7 @@ std::size_t InsertionIndex(long long after, std::size_t count)
     throw std::runtime_error("the document has no page " + std::to_string(after));
 }
 
-void DocDeletePages(Document& document, long long from, long long to)
+void DeleteDocumentPages(Document& document, long long from, long long to)
 {
     long long count = static_cast<long long>(document.pdf->getAllPages().size());
     if (from < 0 || to < from || to >= count)
@@ -78,12 +79,141 @@ void DocDeletePages(Document& document, long long from, long long to)
 
 } // namespace
 
+Session::Session() = default;
+
+Session::~Session()
+{
+    Finish();
+}
+
+// A second name of an input, made for key, becomes a file of its own (a copy
+// renamed over it), while it still is that second name.
+void Session::Unlink(std::string key)
+{
+    auto linked = linked_.find(key);
+    if (linked == linked_.end())
+        return;
+    FileIdentity identity = linked->second;
+    linked_.erase(linked);
+    struct stat info;
+    if (stat(key.c_str(), &info) == 0 && info.st_nlink > 1 && IdentifyFile(key) == identity)
+        CopyFileAtomically(key, key);
+}
+
+void Session::Finish()
+{
+    while (!linked_.empty()) {
+        std::string key = linked_.begin()->first;
+        try {
+            Unlink(key);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "dochost: %s: %s\n", PrintableName(key).c_str(), PrintableName(e.what()).c_str());
+        }
+    }
+}
+
+void Session::Changed(const std::string& key, Document& document)
+{
+    ++document.revision;
+    lastChanged_ = DocumentTable::Key(key);
+    if (ahead_.pdf == document.pdf.get())
+        ahead_ = {};
+}
+
+void Session::Close(std::vector<Document> documents)
+{
+    for (Document& document : documents) {
+        if (ahead_.pdf == document.pdf.get())
+            ahead_ = {};
+        // Held elsewhere too (a file written from it stands for it): let go at
+        // once, so that it can still stand for that file.
+        if (document.pdf.use_count() > 1)
+            document.pdf.reset();
+        if (document.pdf != nullptr || !document.sources.empty())
+            closed_.push_back(std::move(document));
+    }
+}
+
+// The document whose save is worth writing ahead: the one changed last, still
+// open, changed since its file was read, and not reading files when written.
+Document* Session::WriteAheadCandidate()
+{
+    if (lastChanged_.empty())
+        return nullptr;
+    Document* document = documents_.Find(lastChanged_);
+    if (document == nullptr || document->verbatim || document->readsFiles)
+        return nullptr;
+    if (ahead_.pdf == document->pdf.get() && ahead_.revision == document->revision)
+        return nullptr; // written ahead already, or tried
+    return document;
+}
+
+bool Session::HasIdleWork()
+{
+    return !closed_.empty() || WriteAheadCandidate() != nullptr;
+}
+
+void Session::DoIdleWork(const std::function<bool()>& stop)
+{
+    bool stopped = false;
+    auto asked = [&] { return stopped = stopped || stop(); };
+    if (Document* document = WriteAheadCandidate()) {
+        ahead_ = {document->pdf.get(), document->revision, nullptr};
+        try {
+            ahead_.write = PreparedWrite::Prepare(*document->pdf, lastChanged_, asked);
+        } catch (const std::exception&) {
+            // The save will meet the same failure and report it.
+        }
+        if (stopped) {
+            ahead_ = {}; // given up for a command: tried again at the next idle moment
+            return;
+        }
+    }
+    while (!closed_.empty() && !asked()) {
+        Document& document = closed_.back();
+        if (!document.sources.empty())
+            document.sources.pop_back(); // one at a time, so that a command waits little
+        else
+            closed_.pop_back();
+    }
+}
+
+// Puts the write made ahead for document in place of target, if it describes
+// the document as it is and was made for target.
+bool Session::CommitWriteAhead(Document& document, const std::string& target)
+{
+    if (ahead_.write == nullptr || ahead_.pdf != document.pdf.get() || ahead_.revision != document.revision ||
+        !ahead_.write->For(target))
+        return false;
+    std::unique_ptr<PreparedWrite> write = std::move(ahead_.write);
+    write->Commit();
+    return true;
+}
+
 void Session::Open(const std::string& path)
 {
     if (documents_.Find(path) != nullptr)
         return; // already open: nothing to do
-    documents_.Add(path, OpenDocumentFile(path));
-    written_.erase(DocumentTable::Key(path)); // opened from its file now
+    std::string key = DocumentTable::Key(path);
+    Unlink(key);
+    auto written = written_.find(key);
+    FileIdentity identity = IdentifyFile(key);
+    if (written != written_.end() && written->second.pdf.use_count() == 1 && identity == written->second.identity) {
+        // The file is what this session wrote from a document now closed
+        // (the join's output after its first input): that document is it,
+        // already read. The file holds it as it is, so it counts as unchanged.
+        Document document;
+        document.pdf = written->second.pdf;
+        document.file = key;
+        document.identity = identity;
+        document.fileBacked = true;
+        document.verbatim = true;
+        document.readsFiles = written->second.readsFiles;
+        documents_.Add(path, std::move(document));
+    } else {
+        documents_.Add(path, OpenDocumentFile(path));
+    }
+    written_.erase(key); // open as a document now
 }
 
 void Session::Save(Document& document, const std::string& path)
@@ -94,13 +224,19 @@ void Session::Save(Document& document, const std::string& path)
     bool unchanged = document.verbatim && IdentifyFile(document.file) == document.identity;
     if (unchanged && DocumentTable::Key(document.file) == target)
         return;
-    if (unchanged)
+    // An intermediate of a join (the file's name with .pdf appended, new)
+    // is a second name of the file; anything else a copy.
+    if (unchanged && target == DocumentTable::Key(document.file) + ".pdf" && LinkFile(document.file, target))
+        linked_[target] = IdentifyFile(target);
+    else if (unchanged)
         CopyFileAtomically(document.file, target);
-    else
+    else if (!CommitWriteAhead(document, target))
         WritePdfAtomically(*document.pdf, target);
+    if (linked_.count(target) > 0 && !(unchanged && IdentifyFile(target) == linked_[target]))
+        linked_.erase(target); // replaced by a file of its own
     written_.erase(target);
     if (document.fileBacked)
-        written_[target] = {IdentifyFile(target), document.pdf};
+        written_[target] = {IdentifyFile(target), document.pdf, document.readsFiles};
 }
 
 void Session::InsertPages(const std::string& targetPath, long long after, const std::string& sourcePath)
@@ -108,18 +244,24 @@ void Session::InsertPages(const std::string& targetPath, long long after, const 
     Document& target = documents_.Require(targetPath);
     std::size_t at = InsertionIndex(after, target.pdf->getAllPages().size());
     std::shared_ptr<QPDF> source;
+    bool sourceReadsFiles;
     auto written = written_.find(DocumentTable::Key(sourcePath));
     // The document a file was written from stands for the file while nothing
     // else holds it (inserting changes it a little) and the file is unchanged.
     if (written != written_.end() && written->second.pdf.use_count() == 1 &&
-        written->second.pdf != target.pdf && IdentifyFile(sourcePath) == written->second.identity)
+        written->second.pdf != target.pdf && IdentifyFile(sourcePath) == written->second.identity) {
         source = written->second.pdf;
-    else
-        source = OpenDocumentFile(sourcePath).pdf;
+        sourceReadsFiles = written->second.readsFiles;
+    } else {
+        Document opened = OpenDocumentFile(sourcePath);
+        source = opened.pdf;
+        sourceReadsFiles = opened.readsFiles;
+    }
     if (written != written_.end())
         written_.erase(written);
     if (target.forms == nullptr)
         target.forms = std::make_shared<QPDFAcroFormDocumentHelper>(*target.pdf);
+    Changed(targetPath, target);
     try {
         ::InsertPages(*target.pdf, *target.forms, *source, at);
     } catch (...) {
@@ -128,6 +270,7 @@ void Session::InsertPages(const std::string& targetPath, long long after, const 
     }
     target.sources.push_back(source);
     target.verbatim = false;
+    target.readsFiles = target.readsFiles || sourceReadsFiles;
 }
 
 void Session::Run(const ParsedCommand& command)
@@ -137,7 +280,7 @@ void Session::Run(const ParsedCommand& command)
         Open(PathArgument(command, 0));
     } else if (Named(command, "DocClose")) {
         RequireArguments(command, 1);
-        documents_.Remove(PathArgument(command, 0));
+        Close(documents_.Take(PathArgument(command, 0)));
     } else if (Named(command, "DocSave")) {
         RequireArguments(command, 1);
         const std::string& path = PathArgument(command, 0);
@@ -150,14 +293,16 @@ void Session::Run(const ParsedCommand& command)
         InsertPages(PathArgument(command, 0), PageArgument(command, 1), PathArgument(command, 2));
     } else if (Named(command, "DocDeletePages")) {
         RequireArguments(command, 3);
-        DocDeletePages(documents_.Require(PathArgument(command, 0)), PageArgument(command, 1),
-                       PageArgument(command, 2));
+        Document& document = documents_.Require(PathArgument(command, 0));
+        Changed(PathArgument(command, 0), document);
+        DeleteDocumentPages(document, PageArgument(command, 1), PageArgument(command, 2));
     } else if (Named(command, "CloseAllDocs")) {
         RequireArguments(command, 0);
-        documents_.Clear();
+        Close(documents_.TakeAll());
     } else if (Named(command, "AppExit")) {
         RequireArguments(command, 0);
-        documents_.Clear();
+        Close(documents_.TakeAll());
+        Finish();
         exitRequested_ = true;
     } else {
         throw std::runtime_error("unknown command");

@@ -2,8 +2,13 @@
 
 #include "document_table.h"
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <string_view>
+#include <vector>
+
+class PreparedWrite;
 
 // What one conversation does with the commands it receives.
 class Session {
@@ -18,11 +23,31 @@ public:
 
     DocumentTable& Documents() { return documents_; }
 
+    // Work the engine does while no command waits: the save of the document
+    // changed last is written ahead into an unnamed file, which its DocSave
+    // (or a DocSaveAs onto its own file) then puts in place if the document
+    // has not changed since; and closed documents are freed. stop is asked
+    // now and then: when it says true (a command came), the work is put off
+    // to the next idle moment.
+    bool HasIdleWork();
+    void DoIdleWork(const std::function<bool()>& stop);
+
+    // Gives every file this session made a second name of (below) a file of
+    // its own. Run when the conversation ends, and at AppExit.
+    void Finish();
+
+    Session();
+    ~Session();
+
 private:
     void Run(const struct ParsedCommand& command);
     void Save(Document& document, const std::string& path);
     void Open(const std::string& path);
     void InsertPages(const std::string& target, long long after, const std::string& source);
+    void Changed(const std::string& key, Document& document);
+    void Close(std::vector<Document> documents);
+    bool CommitWriteAhead(Document& document, const std::string& target);
+    Document* WriteAheadCandidate();
 
     DocumentTable documents_;
     bool exitRequested_ = false;
@@ -32,6 +57,26 @@ private:
     struct Written {
         FileIdentity identity;
         std::shared_ptr<QPDF> pdf;
+        bool readsFiles;
     };
     std::map<std::string, Written> written_;
+
+    // Intermediates saved from an unchanged PDF as a second name of its file
+    // (a hard link), by key, as linked. One is given a file of its own when it
+    // is opened as a document or when the session ends, so that no output is
+    // ever a second name of an input.
+    std::map<std::string, FileIdentity> linked_;
+    void Unlink(std::string key);
+
+    // The document changed last, by key, and the write made ahead of its save:
+    // of which document, at which revision (done, or tried and failed).
+    std::string lastChanged_;
+    struct WriteAhead {
+        const QPDF* pdf = nullptr;
+        unsigned long long revision = 0;
+        std::unique_ptr<PreparedWrite> write;
+    } ahead_;
+    // Closed documents, freed while the engine is idle (or never, when the
+    // engine ends first: its memory goes with it).
+    std::vector<Document> closed_;
 };

@@ -12,7 +12,9 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
+#include <filesystem>
 #include <random>
+#include <set>
 #include <thread>
 
 namespace {
@@ -121,6 +123,73 @@ TEST(CrashSafety, AHungEngineIsGivenUpAfterItsTimeAndStillKilled)
     EXPECT_FALSE(ProcessAlive(engine));
     EXPECT_TRUE(TakeOrphans().empty());
     SetEngineFinishTimeout(300000);
+}
+
+} // namespace
+
+namespace {
+
+// The engine killed while it writes a save ahead (idle, after a change), or
+// after: the document's file is always the old one, whole, and nothing is
+// left beside it; a save answered after the write ahead holds the change.
+TEST(CrashSafety, KillingTheEngineWhileItWritesASaveAheadLeavesTheFileAsItWas)
+{
+    BecomeReaper();
+    ScratchDir dir;
+    WriteSamplePdf(dir / "big.pdf", {.pages = std::vector<std::string>(150, "Big"), .padding = 20000});
+    WriteSamplePdf(dir / "small.pdf", {.pages = {"Small"}});
+    const std::string target = dir / "target.pdf";
+    const std::string change = "[DocOpen(\"" + target + "\")][DocInsertPages(\"" + target + "\",PDLastPage,\"" +
+                               dir / "small.pdf" + "\")]";
+    auto names = [&] {
+        std::set<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path))
+            found.insert(entry.path().filename().string());
+        return found;
+    };
+
+    // How long a write of the changed document takes, so that the kills fall
+    // before, during and after the write ahead that follows the change.
+    std::filesystem::copy_file(dir / "big.pdf", target);
+    const std::set<std::string> files = names();
+    BuildIndex();
+    ASSERT_TRUE(AcrobatStarted());
+    ASSERT_EQ(DdeOpen(), 0);
+    ASSERT_TRUE(Execute(change));
+    auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(Execute("[DocSaveAs(\"" + target + "\",\"" + dir / "timed.pdf" + "\")]"));
+    auto writeTime = std::chrono::steady_clock::now() - started;
+    DdeClose();
+    TerminateAcrobat();
+    std::filesystem::remove(dir / "timed.pdf");
+    auto writeUs = std::max<long long>(
+        20000, std::chrono::duration_cast<std::chrono::microseconds>(writeTime).count() + 20000);
+
+    std::mt19937 random(20261209);
+    for (int round = 0; round < 30; ++round) {
+        BuildIndex();
+        ASSERT_TRUE(AcrobatStarted());
+        ASSERT_EQ(DdeOpen(), 0);
+        ASSERT_TRUE(Execute(change));
+        pid_t engine = EnginePid();
+        long long delay = std::uniform_int_distribution<long long>(0, writeUs * 3 / 2)(random);
+        bool save = round % 3 == 0;
+        std::this_thread::sleep_for(std::chrono::microseconds(delay));
+        bool saved = save && Execute("[DocSave(\"" + target + "\")]");
+        kill(engine, SIGKILL);
+        DdeClose();
+        TerminateAcrobat();
+
+        EXPECT_EQ(names(), files) << "round " << round << ": nothing is left beside the file";
+        std::size_t pages = WholePageCount(target);
+        if (save && !saved) // not answered in time: it may have been carried out before the kill
+            EXPECT_TRUE(pages == 150u || pages == 151u) << "round " << round << ": " << pages << " pages";
+        else
+            EXPECT_EQ(pages, saved ? 151u : 150u) << "round " << round;
+        if (pages == 151u)
+            std::filesystem::copy_file(dir / "big.pdf", target, std::filesystem::copy_options::overwrite_existing);
+    }
+    EXPECT_TRUE(TakeOrphans().empty());
 }
 
 } // namespace

@@ -217,3 +217,65 @@ TEST_F(Live, AnEngineThatDiesAtOnceFailsTheOpening)
 }
 
 } // namespace
+
+namespace {
+
+// Real-world faults that used to lose data: a page tree whose /Count is wrong,
+// first and second in a join, and widgets that no form field leads to.
+TEST_F(Live, JoinsAWrongPageCountAndWidgetsOutsideEveryField)
+{
+    ScratchDir dir;
+    using Form = SamplePdf::Form;
+    WriteSamplePdf(dir / "counted.pdf", {.pages = {"C1", "C2"}, .bookmarks = true, .pageCount = 5});
+    WriteSamplePdf(dir / "loose.pdf", {.pages = {"L1", "L2"}, .fieldName = "name", .link = true,
+                                       .form = Form::NoAcroForm, .signatureWidget = true});
+    WriteSamplePdf(dir / "signed.pdf", {.pages = {"S"}, .fieldName = "name", .signatureWidget = true});
+
+    RunResult r = RunProgram({Docjoin(), "-w", "0", "-o", "book.pdf", "counted.pdf", "loose.pdf", "counted.pdf",
+                              "signed.pdf"},
+                             {.cwd = dir.path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "");
+    std::string book = dir / "book.pdf";
+    EXPECT_TRUE(QpdfAccepts(book));
+    EXPECT_EQ(PageTreeCount(book), 7);
+    EXPECT_EQ(PageTexts(book), (std::vector<std::string>{"C1", "C2", "L1\n\nvalue of name", "L2", "C1", "C2",
+                                                         "S\n\nvalue of name"}));
+    using Subtypes = std::vector<std::string>;
+    EXPECT_EQ(AnnotationSubtypes(book),
+              (std::vector<Subtypes>{{}, {}, {"/Widget", "/Link"}, {"/Widget"}, {}, {}, {"/Widget", "/Widget"}}));
+    EXPECT_EQ(LinkTargets(book), (std::vector<std::pair<int, int>>{{2, 3}}));
+    EXPECT_EQ(ListedFields(book), std::vector<std::string>{"name"});
+    EXPECT_EQ(Outline(book).size(), 4u);
+}
+
+} // namespace
+
+namespace {
+
+nlink_t Links(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? info.st_nlink : 0;
+}
+
+// Intermediates may be second names of their inputs while the join runs; the
+// output never is one, nor does an input keep a second name.
+TEST_F(Live, NoOutputOrInputKeepsASecondName)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "a.pdf", {.pages = {"A"}});
+    WriteSamplePdf(dir / "b.pdf", {.pages = {"B"}});
+    RunResult r = RunProgram({Docjoin(), "-w", "0", "-o", "book.pdf", "a.pdf", "b.pdf", "a.pdf"}, {.cwd = dir.path});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(PageTexts(dir / "book.pdf"), (std::vector<std::string>{"A", "B", "A"}));
+    // Named as an intermediate of its only input would be.
+    r = RunProgram({Docjoin(), "-w", "0", "-o", "a.pdf.pdf", "a.pdf"}, {.cwd = dir.path});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(PageTexts(dir / "a.pdf.pdf"), std::vector<std::string>{"A"});
+    for (const char* name : {"a.pdf", "b.pdf", "book.pdf", "a.pdf.pdf"})
+        EXPECT_EQ(Links(dir / name), 1u) << name;
+    EXPECT_FALSE(Exists(dir / "b.pdf.pdf"));
+}
+
+} // namespace

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -328,6 +330,301 @@ TEST(Session, TheSameFileInsertedTwiceGivesTwoIndependentCopies)
     EXPECT_EQ(fields[1].second, 1);
     EXPECT_EQ(fields[2].second, 2);
     EXPECT_EQ(LinkTargets(out), (std::vector<std::pair<int, int>>{{1, 1}, {2, 2}}));
+}
+
+} // namespace
+
+namespace {
+
+// Annotations that no form field leads to (widgets without an /AcroForm, under
+// one whose /Fields is not an array, a signature widget outside every field)
+// are copied with their pages, and the fields that are listed still are
+// fields, renamed where they clash.
+TEST(Session, EveryAnnotationIsKeptWhetherOrNotAFieldLeadsToIt)
+{
+    ScratchDir dir;
+    using Form = SamplePdf::Form;
+    WriteSamplePdf(dir / "t.pdf", {.pages = {"T"}, .fieldName = "name"});
+    WriteSamplePdf(dir / "none.pdf", {.pages = {"N1", "N2"}, .fieldName = "name", .link = true,
+                                      .form = Form::NoAcroForm, .signatureWidget = true});
+    WriteSamplePdf(dir / "bad.pdf", {.pages = {"B"}, .fieldName = "loose", .form = Form::FieldsNotArray});
+    WriteSamplePdf(dir / "signed.pdf", {.pages = {"S1", "S2"}, .fieldName = "name", .link = true,
+                                        .signatureWidget = true});
+    Engine engine;
+    std::string t = Q(dir / "t.pdf");
+    std::string script = "[DocOpen(" + t + ")]";
+    for (const char* name : {"none.pdf", "bad.pdf", "signed.pdf"})
+        script += "[DocInsertPages(" + t + ",PDLastPage," + Q(dir / name) + ")]";
+    ASSERT_TRUE(engine.Run(script + "[DocSaveAs(" + t + "," + Q(dir / "out.pdf") + ")]")) << engine.err;
+
+    std::string out = dir / "out.pdf";
+    EXPECT_TRUE(QpdfAccepts(out));
+    using Subtypes = std::vector<std::string>;
+    EXPECT_EQ(AnnotationSubtypes(out), (std::vector<Subtypes>{{"/Widget"},
+                                                              {"/Widget", "/Link"},
+                                                              {"/Widget"},
+                                                              {"/Widget"},
+                                                              {"/Widget", "/Link"},
+                                                              {"/Widget"}}));
+    // The listed fields: the target's and the signed file's, renamed.
+    std::vector<std::string> listed = ListedFields(out);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0], "name");
+    EXPECT_NE(listed[1], "name");
+    EXPECT_EQ(LinkTargets(out), (std::vector<std::pair<int, int>>{{1, 2}, {4, 5}}));
+    std::vector<std::string> texts = PageTexts(out);
+    ASSERT_EQ(texts.size(), 6u);
+    EXPECT_EQ(texts[4], "S1\n\nvalue of name") << "the renamed field keeps its value";
+}
+
+// A page tree whose /Count is wrong is put right when the file is opened:
+// saved, it is written with the right count, and pages can be inserted into
+// it, first or second in a join.
+TEST(Session, APageTreeWithAWrongCountIsRepairedWhenOpened)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "form.pdf", {.pages = {"F"}, .fieldName = "name"});
+    for (long long wrong : {0LL, 1LL, 7LL}) {
+        std::string name = "count" + std::to_string(wrong) + ".pdf";
+        WriteSamplePdf(dir / name, {.pages = {"W1", "W2", "W3"}, .bookmarks = true, .pageCount = wrong});
+        ASSERT_EQ(PageTreeCount(dir / name), wrong);
+        std::string w = Q(dir / name), f = Q(dir / "form.pdf");
+
+        Engine first;
+        ASSERT_TRUE(first.Run("[DocOpen(" + w + ")][DocSaveAs(" + w + "," + Q(dir / "saved.pdf") + ")]")) << first.err;
+        EXPECT_EQ(PageTreeCount(dir / "saved.pdf"), 3) << wrong;
+        ASSERT_TRUE(first.Run("[DocInsertPages(" + w + ",PDLastPage," + f + ")][DocSaveAs(" + w + "," +
+                              Q(dir / "first.pdf") + ")]"))
+            << first.err;
+        EXPECT_EQ(PageTexts(dir / "first.pdf"),
+                  (std::vector<std::string>{"W1", "W2", "W3", "F\n\nvalue of name"}));
+        EXPECT_EQ(PageTreeCount(dir / "first.pdf"), 4);
+
+        Engine second;
+        ASSERT_TRUE(second.Run("[DocOpen(" + f + ")][DocInsertPages(" + f + ",PDLastPage," + w + ")][DocSaveAs(" +
+                               f + "," + Q(dir / "second.pdf") + ")]"))
+            << second.err;
+        EXPECT_EQ(PageTexts(dir / "second.pdf"),
+                  (std::vector<std::string>{"F\n\nvalue of name", "W1", "W2", "W3"}));
+        EXPECT_EQ(PageTreeCount(dir / "second.pdf"), 4);
+        EXPECT_EQ(Outline(dir / "second.pdf").size(), 3u);
+        EXPECT_TRUE(QpdfAccepts(dir / "second.pdf"));
+    }
+}
+
+} // namespace
+
+namespace {
+
+std::set<std::string> FolderNames(const std::string& folder)
+{
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+long long ModifiedNs(const std::string& path)
+{
+    return IdentifyFile(path).modifiedNs;
+}
+
+// While idle, the engine writes the save of the document changed last into
+// an unnamed file; DocSave puts it in place only while it describes the
+// document as it is.
+TEST(Session, ASaveWrittenAheadIsUsedOnlyWhileTheDocumentIsAsItWas)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "t.pdf", {.pages = {"T"}, .fieldName = "name"});
+    WriteSamplePdf(dir / "s.pdf", {.pages = {"S"}, .fieldName = "name"});
+    WriteSamplePdf(dir / "u.pdf", {.pages = {"U"}});
+    std::string t = Q(dir / "t.pdf"), s = Q(dir / "s.pdf"), u = Q(dir / "u.pdf");
+    const std::set<std::string> files = FolderNames(dir.path);
+    auto never = [] { return false; };
+    auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); };
+
+    Engine engine;
+    EXPECT_FALSE(engine.session.HasIdleWork());
+    ASSERT_TRUE(engine.Run("[DocOpen(" + t + ")][DocInsertPages(" + t + ",PDLastPage," + s + ")]")) << engine.err;
+    ASSERT_TRUE(engine.session.HasIdleWork());
+    engine.session.DoIdleWork(never);
+    EXPECT_FALSE(engine.session.HasIdleWork()) << "written ahead once";
+    EXPECT_EQ(FolderNames(dir.path), files) << "the write ahead has no name";
+    settle();
+    long long before = IdentifyFile(dir / "t.pdf").modifiedNs;
+    std::int64_t aheadAt = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+    ASSERT_TRUE(engine.Run("[DocSave(" + t + ")]")) << engine.err;
+    EXPECT_NE(ModifiedNs(dir / "t.pdf"), before);
+    EXPECT_LT(ModifiedNs(dir / "t.pdf"), aheadAt) << "the file written ahead was put in place";
+    EXPECT_EQ(PageTexts(dir / "t.pdf"), (std::vector<std::string>{"T\n\nvalue of name", "S\n\nvalue of name"}));
+    EXPECT_EQ(FolderNames(dir.path), files);
+    EXPECT_TRUE(QpdfAccepts(dir / "t.pdf"));
+
+    // A change after the write ahead: the save writes the document as it is.
+    ASSERT_TRUE(engine.Run("[DocInsertPages(" + t + ",PDBeforeFirstPage," + u + ")]"));
+    engine.session.DoIdleWork(never);
+    ASSERT_TRUE(engine.Run("[DocDeletePages(" + t + ",2,2)]"));
+    settle();
+    aheadAt = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                  std::chrono::system_clock::now().time_since_epoch())
+                  .count();
+    ASSERT_TRUE(engine.Run("[DocSave(" + t + ")]"));
+    EXPECT_GT(ModifiedNs(dir / "t.pdf"), aheadAt) << "written at the save";
+    EXPECT_EQ(PageTexts(dir / "t.pdf"), (std::vector<std::string>{"U", "T\n\nvalue of name"}));
+
+    // A write ahead given up for a command leaves nothing, and is made again later.
+    ASSERT_TRUE(engine.Run("[DocInsertPages(" + t + ",PDLastPage," + s + ")]"));
+    engine.session.DoIdleWork([] { return true; });
+    EXPECT_TRUE(engine.session.HasIdleWork());
+    EXPECT_EQ(FolderNames(dir.path), files);
+    // A save elsewhere does not use it, nor touch the document's own file.
+    engine.session.DoIdleWork(never);
+    before = ModifiedNs(dir / "t.pdf");
+    ASSERT_TRUE(engine.Run("[DocSaveAs(" + t + "," + Q(dir / "copy.pdf") + ")]"));
+    EXPECT_EQ(ModifiedNs(dir / "t.pdf"), before);
+    EXPECT_EQ(PageTexts(dir / "copy.pdf").size(), 3u);
+    // Closing the document throws the write ahead away; closed documents are freed while idle.
+    ASSERT_TRUE(engine.Run("[DocClose(" + t + ")]"));
+    EXPECT_TRUE(engine.session.HasIdleWork());
+    engine.session.DoIdleWork(never);
+    EXPECT_FALSE(engine.session.HasIdleWork());
+    EXPECT_EQ(ModifiedNs(dir / "t.pdf"), before);
+    EXPECT_EQ(PageTexts(dir / "t.pdf"), (std::vector<std::string>{"U", "T\n\nvalue of name"}));
+}
+
+} // namespace
+
+namespace {
+
+// Labels of pages appended one document after another, with and without
+// labels of their own, and of pages inserted before them.
+TEST(Session, PageLabelsOfManyInsertionsFollowEachDocument)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "t.pdf", {.pages = {"T1", "T2"}, .labelPrefix = "T-"});
+    WriteSamplePdf(dir / "a.pdf", {.pages = {"A1", "A2"}});
+    WriteSamplePdf(dir / "b.pdf", {.pages = {"B1", "B2"}, .labelPrefix = "B-"});
+    WriteSamplePdf(dir / "c.pdf", {.pages = {"C1"}});
+    Engine engine;
+    std::string t = Q(dir / "t.pdf");
+    auto insert = [&](const char* where, const char* name) {
+        return "[DocInsertPages(" + t + "," + where + "," + Q(dir / name) + ")]";
+    };
+    ASSERT_TRUE(engine.Run("[DocOpen(" + t + ")]" + insert("PDLastPage", "a.pdf") + insert("PDLastPage", "b.pdf") +
+                           insert("PDLastPage", "c.pdf") + "[DocSaveAs(" + t + "," + Q(dir / "appended.pdf") + ")]"))
+        << engine.err;
+    EXPECT_EQ(PageLabels(dir / "appended.pdf"),
+              (std::vector<std::string>{"T-1", "T-2", "3", "4", "B-1", "B-2", "7"}));
+    ASSERT_TRUE(engine.Run(insert("PDBeforeFirstPage", "b.pdf") + insert("PDLastPage", "a.pdf") + insert("3", "c.pdf") +
+                           "[DocSaveAs(" + t + "," + Q(dir / "mixed.pdf") + ")]"))
+        << engine.err;
+    EXPECT_EQ(PageLabels(dir / "mixed.pdf"), (std::vector<std::string>{"B-1", "B-2", "T-1", "T-2", "5", "3", "4", "B-1",
+                                                                       "B-2", "7", "10", "11"}));
+}
+
+} // namespace
+
+namespace {
+
+ino_t Inode(const std::string& path)
+{
+    return IdentifyFile(path).inode;
+}
+
+// An unchanged PDF saved as a join's intermediate (its name with .pdf
+// appended) is a second name of its file, until it is opened as a document
+// or the session ends; the output, under any other name, is a copy.
+TEST(Session, AnIntermediateIsASecondNameOfItsInputButNeverStaysOne)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "a.pdf", {.pages = {"A"}});
+    WriteSamplePdf(dir / "b.pdf", {.pages = {"B"}});
+    std::string a = Q(dir / "a.pdf"), b = Q(dir / "b.pdf"), out = Q(dir / "out.pdf"), bx = Q(dir / "b.pdf.pdf");
+    {
+        Engine engine;
+        ASSERT_TRUE(engine.Run("[DocOpen(" + a + ")][DocSaveAs(" + a + "," + out + ")][DocClose(" + a + ")][DocOpen(" +
+                               out + ")]"));
+        EXPECT_NE(Inode(dir / "out.pdf"), Inode(dir / "a.pdf")) << "the output is a copy";
+        ASSERT_TRUE(engine.Run("[DocOpen(" + b + ")][DocSaveAs(" + b + "," + bx + ")][DocClose(" + b + ")]"));
+        EXPECT_EQ(Inode(dir / "b.pdf.pdf"), Inode(dir / "b.pdf")) << "the intermediate is a second name";
+        ASSERT_TRUE(engine.Run("[DocInsertPages(" + out + ",PDLastPage," + bx + ")][DocClose(" + bx + ")][DocSave(" +
+                               out + ")]"))
+            << engine.err;
+        EXPECT_EQ(PageTexts(dir / "out.pdf"), (std::vector<std::string>{"A", "B"}));
+        // Left in place (a script, not a join, that keeps it): a file of its own at the end.
+    }
+    EXPECT_NE(Inode(dir / "b.pdf.pdf"), Inode(dir / "b.pdf"));
+    EXPECT_EQ(ReadFile(dir / "b.pdf.pdf"), ReadFile(dir / "b.pdf"));
+    EXPECT_EQ(PageTexts(dir / "b.pdf"), std::vector<std::string>{"B"});
+
+    // A join whose output happens to be named like an intermediate: opened as
+    // a document, it becomes a file of its own.
+    std::filesystem::remove(dir / "b.pdf.pdf");
+    Engine engine;
+    ASSERT_TRUE(engine.Run("[DocOpen(" + b + ")][DocSaveAs(" + b + "," + bx + ")][DocClose(" + b + ")][DocOpen(" + bx +
+                           ")]"));
+    EXPECT_NE(Inode(dir / "b.pdf.pdf"), Inode(dir / "b.pdf"));
+    ASSERT_TRUE(engine.Run("[DocInsertPages(" + bx + ",PDLastPage," + a + ")][DocSave(" + bx + ")]")) << engine.err;
+    EXPECT_EQ(PageTexts(dir / "b.pdf"), std::vector<std::string>{"B"}) << "the input is untouched";
+    EXPECT_EQ(PageTexts(dir / "b.pdf.pdf"), (std::vector<std::string>{"B", "A"}));
+}
+
+} // namespace
+
+namespace {
+
+// A file this session wrote from a document now closed is opened as that
+// document, unless it changed on disk meanwhile.
+TEST(Session, AWrittenFileIsOpenedAsTheDocumentItWasWrittenFromWhileUnchanged)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "a.pdf", {.pages = {"A"}});
+    WriteSamplePdf(dir / "b.pdf", {.pages = {"B"}});
+    WriteSamplePdf(dir / "other.pdf", {.pages = {"Other"}});
+    std::string a = Q(dir / "a.pdf"), b = Q(dir / "b.pdf"), out = Q(dir / "out.pdf");
+    Engine engine;
+    ASSERT_TRUE(engine.Run("[DocOpen(" + a + ")][DocInsertPages(" + a + ",PDLastPage," + b + ")][DocSaveAs(" + a + "," +
+                           out + ")][DocClose(" + a + ")][DocOpen(" + out + ")][DocInsertPages(" + out +
+                           ",PDLastPage," + b + ")][DocSave(" + out + ")][DocClose(" + out + ")]"))
+        << engine.err;
+    EXPECT_EQ(PageTexts(dir / "out.pdf"), (std::vector<std::string>{"A", "B", "B"}));
+    EXPECT_TRUE(QpdfAccepts(dir / "out.pdf"));
+
+    ASSERT_TRUE(engine.Run("[DocOpen(" + a + ")][DocSaveAs(" + a + "," + out + ")][DocClose(" + a + ")]"));
+    std::filesystem::copy_file(dir / "other.pdf", dir / "out.pdf", std::filesystem::copy_options::overwrite_existing);
+    ASSERT_TRUE(engine.Run("[DocOpen(" + out + ")][DocInsertPages(" + out + ",PDLastPage," + b + ")][DocSave(" + out +
+                           ")]"));
+    EXPECT_EQ(PageTexts(dir / "out.pdf"), (std::vector<std::string>{"Other", "B"}));
+}
+
+} // namespace
+
+namespace {
+
+// A write ahead stopped part way (a command came) leaves the document sound:
+// later insertions and the save are as if it had never begun.
+TEST(Session, AWriteAheadStoppedPartWayLeavesTheDocumentSound)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "big.pdf", {.pages = std::vector<std::string>(40, "Big"), .padding = 40000});
+    WriteSamplePdf(dir / "s.pdf", {.pages = {"S"}, .fieldName = "name", .link = true});
+    std::string big = Q(dir / "big.pdf"), s = Q(dir / "s.pdf");
+    Engine engine;
+    ASSERT_TRUE(engine.Run("[DocOpen(" + big + ")][DocInsertPages(" + big + ",PDLastPage," + s + ")]"));
+    int asked = 0;
+    engine.session.DoIdleWork([&] { return ++asked == 2; });
+    EXPECT_EQ(asked, 2) << "stopped between pieces of the output";
+    EXPECT_TRUE(engine.session.HasIdleWork());
+    ASSERT_TRUE(engine.Run("[DocInsertPages(" + big + ",PDBeforeFirstPage," + s + ")][DocSave(" + big + ")]"))
+        << engine.err;
+    std::vector<std::string> texts = PageTexts(dir / "big.pdf");
+    ASSERT_EQ(texts.size(), 42u);
+    EXPECT_EQ(texts.front(), "S\n\nvalue of name");
+    EXPECT_EQ(texts.back().substr(0, 1), "S");
+    EXPECT_EQ(LinkTargets(dir / "big.pdf"), (std::vector<std::pair<int, int>>{{0, 0}, {41, 41}}));
+    EXPECT_TRUE(QpdfAccepts(dir / "big.pdf"));
 }
 
 } // namespace

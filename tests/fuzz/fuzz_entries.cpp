@@ -66,6 +66,7 @@ void FuzzPdfInsert(const std::uint8_t* data, std::size_t size)
         parsed->setSuppressWarnings(true);
         parsed->processMemoryFile("fuzzed.pdf", reinterpret_cast<const char*>(data), size);
         parsed->getAllPages();
+        RepairPageCounts(*parsed);
         std::shared_ptr<QPDF> source = RewriteIfRepaired(parsed);
         parsed.reset();
         QPDF target;

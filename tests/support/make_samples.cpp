@@ -56,6 +56,26 @@ static void WriteBenchSets(const std::string& folder)
                        {.pages = pages, .bookmarks = true, .fieldName = "field" + std::to_string(i % 3),
                         .link = true, .labelPrefix = i % 2 ? "D" + std::to_string(i) + "-" : "", .padding = 3000});
     }
+    // A thousand one-page PDFs, each with a bookmark; every tenth with a field.
+    for (unsigned i = 0; i < 1000; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/pages1000/page%04u.pdf", i);
+        WriteSamplePdf(folder + name, {.pages = {"Page " + std::to_string(i + 1)}, .bookmarks = true,
+                                       .fieldName = i % 10 == 0 ? "entry" : "", .padding = 1000});
+    }
+    // Form widgets that no field leads to: no /AcroForm, /Fields that is not an
+    // array, signature widgets outside the fields; and fields that are listed.
+    using Form = SamplePdf::Form;
+    for (unsigned i = 0; i < 12; ++i) {
+        std::vector<std::string> pages;
+        for (unsigned p = 0; p < 5 + i; ++p)
+            pages.push_back("Form " + std::to_string(i) + ", page " + std::to_string(p + 1));
+        WriteSamplePdf(folder + "/loose/form" + std::to_string(10 + i) + ".pdf",
+                       {.pages = pages, .bookmarks = true, .fieldName = "field" + std::to_string(i % 4),
+                        .link = true, .padding = 3000,
+                        .form = i % 3 == 0 ? Form::NoAcroForm : i % 3 == 1 ? Form::FieldsNotArray : Form::Listed,
+                        .signatureWidget = i % 2 == 0});
+    }
 }
 
 // Phone photos and drawings for bench/drawings: HEIC photos, and SVG and EPS

@@ -160,3 +160,40 @@ std::vector<std::pair<int, int>> LinkTargets(const std::string& pdf)
     }
     return links;
 }
+
+std::vector<std::vector<std::string>> AnnotationSubtypes(const std::string& pdf)
+{
+    QPDF file;
+    file.processFile(pdf.c_str());
+    std::vector<std::vector<std::string>> result;
+    for (QPDFObjectHandle page : file.getAllPages()) {
+        result.emplace_back();
+        QPDFObjectHandle annots = page.getKey("/Annots");
+        for (int a = 0; annots.isArray() && a < annots.getArrayNItems(); ++a) {
+            QPDFObjectHandle subtype = annots.getArrayItem(a).getKey("/Subtype");
+            result.back().push_back(subtype.isName() ? subtype.getName() : "?");
+        }
+    }
+    return result;
+}
+
+std::vector<std::string> ListedFields(const std::string& pdf)
+{
+    QPDF file;
+    file.processFile(pdf.c_str());
+    std::vector<std::string> names;
+    QPDFObjectHandle fields = file.getRoot().getKey("/AcroForm").getKey("/Fields");
+    for (int i = 0; fields.isArray() && i < fields.getArrayNItems(); ++i) {
+        QPDFObjectHandle name = fields.getArrayItem(i).getKey("/T");
+        names.push_back(name.isString() ? name.getUTF8Value() : "");
+    }
+    return names;
+}
+
+long long PageTreeCount(const std::string& pdf)
+{
+    QPDF file;
+    file.processFile(pdf.c_str());
+    QPDFObjectHandle count = file.getRoot().getKey("/Pages").getKey("/Count");
+    return count.isInteger() ? count.getIntValue() : -1;
+}

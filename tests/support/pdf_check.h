@@ -27,3 +27,12 @@ std::vector<std::string> PageLabels(const std::string& pdf);
 // Every link on every page: (page it is on, page it leads to), 0-based; -1
 // where the destination does not resolve to a page of the document.
 std::vector<std::pair<int, int>> LinkTargets(const std::string& pdf);
+
+// The subtype of every annotation on every page, in order ("/Link", "/Widget").
+std::vector<std::vector<std::string>> AnnotationSubtypes(const std::string& pdf);
+
+// The partial names (/T) of the fields that /AcroForm /Fields lists, in order.
+std::vector<std::string> ListedFields(const std::string& pdf);
+
+// The /Count of the page tree's root.
+long long PageTreeCount(const std::string& pdf);

@@ -66,7 +66,10 @@ void WriteSamplePdf(const std::string& path, const SamplePdf& sample)
         QPDFObjectHandle form = QPDFObjectHandle::parse(
             "<< /DA (/Helv 0 Tf 0 g) /DR << /Font << /Helv << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >> >>");
         form.replaceKey("/Fields", QPDFObjectHandle::newArray({field}));
-        root.replaceKey("/AcroForm", form);
+        if (sample.form == SamplePdf::Form::FieldsNotArray)
+            form.replaceKey("/Fields", QPDFObjectHandle::parse("<< /Kids [] >>"));
+        if (sample.form != SamplePdf::Form::NoAcroForm)
+            root.replaceKey("/AcroForm", form);
     }
     if (sample.link) {
         QPDFObjectHandle link = pdf.makeIndirectObject(
@@ -76,6 +79,19 @@ void WriteSamplePdf(const std::string& path, const SamplePdf& sample)
     }
     if (annots.getArrayNItems() > 0)
         all[0].replaceKey("/Annots", annots);
+    if (sample.signatureWidget) {
+        QPDFObjectHandle signature = pdf.makeIndirectObject(QPDFObjectHandle::parse(
+            "<< /Type /Annot /Subtype /Widget /FT /Sig /T (Signature1) /F 132 /Rect [300 50 500 90] >>"));
+        signature.replaceKey("/P", all.back());
+        QPDFObjectHandle last = all.back().getKey("/Annots");
+        if (!last.isArray()) {
+            last = QPDFObjectHandle::newArray();
+            all.back().replaceKey("/Annots", last);
+        }
+        last.appendItem(signature);
+    }
+    if (sample.pageCount >= 0)
+        root.getKey("/Pages").replaceKey("/Count", QPDFObjectHandle::newInteger(sample.pageCount));
 
     if (!sample.labelPrefix.empty()) {
         QPDFObjectHandle label = QPDFObjectHandle::parse("<< /S /D >>");
