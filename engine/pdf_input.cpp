@@ -6,6 +6,7 @@
 #include "office/office_import.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -71,12 +72,19 @@ std::string ReadRest(std::FILE* file, std::string bytes)
 // needs no descriptor while the document lives. Larger ones are read from
 // their file as needed.
 constexpr off_t WholeFileLimit = 64 << 20;
+// A join keeps every input until the output is written: past this many bytes
+// read whole over the engine's life, PDFs are read from their files again, so
+// that a join of many large PDFs does not hold them all in memory.
+constexpr std::uint64_t WholeFilesBudget = std::uint64_t(1) << 30;
+std::uint64_t wholeBytesRead = 0;
 
-// The whole of file, or nothing when it is larger than the limit.
+// The whole of file, or nothing when it is larger than the limit or the
+// budget is spent.
 std::unique_ptr<Buffer> ReadWhole(std::FILE* file)
 {
     struct stat info;
-    if (fstat(fileno(file), &info) != 0 || info.st_size > WholeFileLimit || info.st_size <= 0)
+    if (fstat(fileno(file), &info) != 0 || info.st_size > WholeFileLimit || info.st_size <= 0 ||
+        wholeBytesRead + static_cast<std::uint64_t>(info.st_size) > WholeFilesBudget)
         return nullptr;
     auto buffer = std::make_unique<Buffer>(static_cast<std::size_t>(info.st_size));
     std::size_t got = 0, size = buffer->getSize();
@@ -88,6 +96,7 @@ std::unique_ptr<Buffer> ReadWhole(std::FILE* file)
             return nullptr; // shorter than it said, or unreadable: let qpdf read it as it is
         got += static_cast<std::size_t>(n);
     }
+    wholeBytesRead += size;
     return buffer;
 }
 
