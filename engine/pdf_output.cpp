@@ -118,8 +118,15 @@ void SplitTarget(const std::string& path, std::string& target, std::string& fold
 }
 
 // How QPDFWriter writes every PDF the engine saves.
-void Configure(QPDFWriter& writer)
+void Configure(QPDFWriter& writer, QPDF& pdf)
 {
+    // Pages in larger units (pages beyond 200 inches) are read so from PDF
+    // 1.6 on; qpdf raises the version for what it writes itself.
+    for (QPDFObjectHandle page : pdf.getAllPages())
+        if (page.hasKey("/UserUnit")) {
+            writer.setMinimumPDFVersion("1.6");
+            break;
+        }
     writer.setPreserveEncryption(false);
     writer.setDecodeLevel(qpdf_dl_generalized);
     writer.setCompressStreams(true);
@@ -216,7 +223,7 @@ void WritePdfAtomically(QPDF& pdf, const std::string& path)
     WriteAtomically(path, [&](std::FILE* file) {
         QPDFWriter writer(pdf);
         writer.setOutputFile(path.c_str(), file, false);
-        Configure(writer);
+        Configure(writer, pdf);
         writer.write();
     });
 }
@@ -291,7 +298,7 @@ std::unique_ptr<PreparedWrite> PreparedWrite::Prepare(QPDF& pdf, const std::stri
         StoppableOutput output(file, stop);
         QPDFWriter writer(pdf);
         writer.setOutputPipeline(&output);
-        Configure(writer);
+        Configure(writer, pdf);
         writer.write();
         if (std::fflush(file) != 0 || std::ferror(file))
             throw SystemError("cannot write " + prepared->target_, errno != 0 ? errno : EIO);
