@@ -104,15 +104,6 @@ Pixels TiffRgba(const std::string& path)
     return p;
 }
 
-CorpusPage Page(const Pixels& shown, double xDpi = 96, double yDpi = 96)
-{
-    CorpusPage page;
-    page.shown = Shown(shown);
-    page.xDpi = xDpi;
-    page.yDpi = yDpi;
-    return page;
-}
-
 } // namespace
 
 Rgb8 Turned(const Rgb8& in, int degrees, bool mirror)
@@ -428,4 +419,13 @@ std::vector<CorpusFile> WriteImageCorpus(const std::string& dir)
     }
     AddEdgeCases(dir, corpus);
     return corpus;
+}
+
+CorpusPage Page(const Pixels& shown, double xDpi, double yDpi)
+{
+    CorpusPage page;
+    page.shown = Shown(shown);
+    page.xDpi = xDpi;
+    page.yDpi = yDpi;
+    return page;
 }

@@ -20,6 +20,9 @@ struct CorpusFile {
     std::vector<CorpusPage> pages;
 };
 
+// A page that shows pixels at a resolution.
+CorpusPage Page(const Pixels& shown, double xDpi = 96, double yDpi = 96);
+
 // Writes the corpus into folder: every kind of image the engine reads.
 std::vector<CorpusFile> WriteImageCorpus(const std::string& folder);
 

@@ -14,15 +14,6 @@
 
 namespace {
 
-CorpusPage Page(const Pixels& shown, double xDpi = 96, double yDpi = 96)
-{
-    CorpusPage page;
-    page.shown = Shown(shown);
-    page.xDpi = xDpi;
-    page.yDpi = yDpi;
-    return page;
-}
-
 // Premultiplied colour over white: the colour as stored, plus white where alpha leaves room.
 CorpusPage OverWhite(const Pixels& premultiplied)
 {
