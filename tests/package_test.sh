@@ -3,9 +3,10 @@
 # from PATH, reads the manual page and removes the package again.
 set -euo pipefail
 build=$(cd "$1" && pwd)
+# 77: CTest's "skipped", for a run by a user who cannot install packages.
 if [ "$(id -u)" -ne 0 ]; then
-  echo "needs root to install a package"
-  exit 1
+  echo "skipped: installing a package needs root"
+  exit 77
 fi
 if dpkg-query -W -f='${Status}' docjoin 2>/dev/null | grep -q 'install ok installed'; then
   echo "docjoin is installed already; this test installs and removes it"
