@@ -344,6 +344,11 @@ TEST(Drawings, PostScriptRunsSandboxedAndTimeLimited)
                        "): Ghostscript did not finish the PostScript file within 2 s; it was stopped\n");
     EXPECT_TRUE(saved);
     EXPECT_EQ(PageTexts(dir / "good.pdf"), std::vector<std::string>{"Still here"});
+    // The next PostScript file, after the one that was stopped, converts as ever.
+    WriteFile(dir / "next.ps", PostScriptPages({"Next one"}));
+    EXPECT_TRUE(session.Execute("[DocOpen(" + Q(dir / "next.ps") + ")][DocSaveAs(" + Q(dir / "next.ps") + "," +
+                                Q(dir / "next.pdf") + ")]"));
+    EXPECT_EQ(PageTexts(dir / "next.pdf"), std::vector<std::string>{"Next one"});
 
     // Without Ghostscript, one clear line.
     std::string path = std::getenv("PATH");

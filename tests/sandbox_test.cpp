@@ -43,11 +43,11 @@ std::string ReadAll(int fd)
 }
 
 // Runs a shell script in the sandbox and returns what it printed.
-std::string RunScript(const std::string& script, const SandboxSpec& spec, const std::vector<std::string>& args = {})
+std::string RunScript(const std::string& script, const SandboxAccess& allowed, const std::vector<std::string>& args = {})
 {
     std::vector<std::string> argv = {"/bin/sh", "-c", script, "sh"};
     argv.insert(argv.end(), args.begin(), args.end());
-    HelperProcess helper = StartSandboxed(argv, spec, true, true);
+    HelperProcess helper = StartSandboxed(argv, allowed, true, true);
     close(helper.input);
     helper.input = -1;
     std::string output = ReadAll(helper.output);
@@ -78,17 +78,17 @@ TEST(Sandbox, SeesOnlyWhatItIsGiven)
     std::ofstream(input.path / "in.txt") << "the input\n";
     std::ofstream(hidden.path / "secret.txt") << "not for converters\n";
     setenv("DOCJOIN_TEST_SECRET", "1", 1);
-    SandboxSpec spec;
-    spec.readOnly = {(input.path / "in.txt").string()};
-    spec.writable = {output.path.string()};
-    spec.environment = {"CONVERTER_MODE=batch"};
+    SandboxAccess allowed;
+    allowed.readOnly = {(input.path / "in.txt").string()};
+    allowed.writable = {output.path.string()};
+    allowed.environment = {"CONVERTER_MODE=batch"};
     std::string printed = RunScript("cat \"$1\"; "
                                     "(echo changed > \"$1\") 2>/dev/null && echo wrote-input; "
                                     "echo made > \"$2/out.txt\"; "
                                     "test -e \"$3\" && echo sees-hidden; "
                                     "test -e \"$4\" && echo sees-engine-home; "
                                     "echo \"home=$HOME mode=$CONVERTER_MODE secret=${DOCJOIN_TEST_SECRET:-none}\"",
-                                    spec,
+                                    allowed,
                                     {(input.path / "in.txt").string(), output.path.string(),
                                      (hidden.path / "secret.txt").string(),
                                      std::getenv("HOME") != nullptr ? std::getenv("HOME") : "/root"});
@@ -123,10 +123,10 @@ TEST(Sandbox, HasNoNetwork)
     ASSERT_GE(first, 0);
     close(first);
 
-    SandboxSpec spec;
+    SandboxAccess allowed;
     std::string printed = RunScript("bash -c \"echo hello > /dev/tcp/127.0.0.1/$1\" 2>/dev/null && echo connected; "
                                     "cat /proc/net/dev | tail -n +3 | cut -d: -f1 | tr -d ' '",
-                                    spec, {port});
+                                    allowed, {port});
     EXPECT_EQ(printed, "lo\n") << "only a loopback of its own";
     pollfd pending{server, POLLIN, 0};
     EXPECT_EQ(poll(&pending, 1, 0), 0) << "the server got a connection from the sandbox";
@@ -135,15 +135,15 @@ TEST(Sandbox, HasNoNetwork)
 
 TEST(Sandbox, MemoryIsCapped)
 {
-    SandboxSpec spec;
-    spec.memoryLimit = 512ull << 20;
-    EXPECT_EQ(RunScript("ulimit -v", spec), "524288\n");
+    SandboxAccess allowed;
+    allowed.memoryLimit = 512ull << 20;
+    EXPECT_EQ(RunScript("ulimit -v", allowed), "524288\n");
 }
 
 TEST(Sandbox, HelperOverItsTimeIsKilled)
 {
-    SandboxSpec spec;
-    HelperProcess helper = StartSandboxed({"/bin/sleep", "60"}, spec, true, true);
+    SandboxAccess allowed;
+    HelperProcess helper = StartSandboxed({"/bin/sleep", "60"}, allowed, true, true);
     pid_t pid = helper.pid;
     int status;
     EXPECT_FALSE(WaitOrKill(helper, 200ms, status));
@@ -151,7 +151,7 @@ TEST(Sandbox, HelperOverItsTimeIsKilled)
     EXPECT_EQ(helper.input, -1);
     EXPECT_EQ(kill(pid, 0), -1) << "killed and reaped";
 
-    HelperProcess quick = StartSandboxed({"/bin/sh", "-c", "exit 3"}, spec, false, true);
+    HelperProcess quick = StartSandboxed({"/bin/sh", "-c", "exit 3"}, allowed, false, true);
     ASSERT_TRUE(WaitOrKill(quick, 30s, status));
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
@@ -166,8 +166,8 @@ TEST(Sandbox, HelperDiesWithTheEngine)
     ASSERT_EQ(pipe(ready), 0);
     pid_t engine = fork();
     if (engine == 0) {
-        SandboxSpec spec;
-        HelperProcess helper = StartSandboxed({"/bin/sleep", marker}, spec, false, true);
+        SandboxAccess allowed;
+        HelperProcess helper = StartSandboxed({"/bin/sleep", marker}, allowed, false, true);
         (void)helper;
         char byte = 1;
         if (write(ready[1], &byte, 1) != 1)

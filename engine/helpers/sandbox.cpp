@@ -51,13 +51,13 @@ const char* const SystemEtc[] = {
 const char* const SystemTop[] = {"/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32"};
 
 std::vector<std::string> SandboxArguments(const std::string& bwrap, const std::vector<std::string>& argv,
-                                          const SandboxSpec& spec)
+                                          const SandboxAccess& allowed)
 {
-    std::string home = spec.home.empty() ? "/tmp/home" : spec.home;
+    std::string home = allowed.home.empty() ? "/tmp/home" : allowed.home;
     std::vector<std::string> args = {bwrap, "--unshare-all", "--die-with-parent", "--new-session", "--clearenv",
                                      "--setenv", "PATH", "/usr/bin:/bin", "--setenv", "LANG", "C.UTF-8",
                                      "--setenv", "HOME", home, "--ro-bind", "/usr", "/usr"};
-    for (const std::string& variable : spec.environment) {
+    for (const std::string& variable : allowed.environment) {
         std::size_t equals = variable.find('=');
         if (equals == std::string::npos || equals == 0)
             throw std::invalid_argument("not NAME=value: " + variable);
@@ -74,11 +74,11 @@ std::vector<std::string> SandboxArguments(const std::string& bwrap, const std::v
     for (const char* file : SystemEtc)
         args.insert(args.end(), {"--ro-bind-try", file, file});
     args.insert(args.end(), {"--proc", "/proc", "--dev", "/dev", "--tmpfs", "/tmp"});
-    if (spec.home.empty())
+    if (allowed.home.empty())
         args.insert(args.end(), {"--dir", home});
-    for (const std::string& path : spec.readOnly)
+    for (const std::string& path : allowed.readOnly)
         args.insert(args.end(), {"--ro-bind", path, path});
-    for (const std::string& path : spec.writable)
+    for (const std::string& path : allowed.writable)
         args.insert(args.end(), {"--bind", path, path});
     args.insert(args.end(), {"--chdir", home, "--"});
     args.insert(args.end(), argv.begin(), argv.end());
@@ -137,11 +137,11 @@ void CloseQuietly(int& fd)
 
 } // namespace
 
-HelperProcess StartSandboxed(const std::vector<std::string>& argv, const SandboxSpec& spec, bool pipes, bool quiet)
+HelperProcess StartSandboxed(const std::vector<std::string>& argv, const SandboxAccess& allowed, bool pipes, bool quiet)
 {
     if (argv.empty())
         throw std::invalid_argument("no program to start");
-    std::vector<std::string> args = SandboxArguments(FindBubblewrap(), argv, spec);
+    std::vector<std::string> args = SandboxArguments(FindBubblewrap(), argv, allowed);
     std::vector<char*> pointers;
     for (std::string& arg : args)
         pointers.push_back(arg.data());
@@ -175,7 +175,7 @@ HelperProcess StartSandboxed(const std::vector<std::string>& argv, const Sandbox
     pid_t parent = getpid();
     pid_t pid = fork();
     if (pid == 0)
-        ExecInChild(pointers.data(), in, out, err, report[1], spec.memoryLimit, parent);
+        ExecInChild(pointers.data(), in, out, err, report[1], allowed.memoryLimit, parent);
     int error = errno;
     close(null);
     close(report[1]);

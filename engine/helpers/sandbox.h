@@ -14,7 +14,7 @@
 
 // What a sandboxed helper may see besides the system's programs and
 // libraries (/usr and the few files of /etc they read).
-struct SandboxSpec {
+struct SandboxAccess {
     std::vector<std::string> readOnly; // files or folders, seen read-only at their own paths
     std::vector<std::string> writable; // folders, seen writable at their own paths
     std::uint64_t memoryLimit = 0;     // bytes of address space (RLIMIT_AS); 0: no limit
@@ -29,14 +29,14 @@ struct HelperProcess {
     int output = -1; // reads come from the helper's standard output (-1 when not asked for)
 };
 
-// Starts argv (argv[0] a full path, under /usr or named in spec) in the
+// Starts argv (argv[0] a full path, under /usr or named in allowed) in the
 // sandbox. With pipes, its standard input and output are pipes to the engine,
 // else /dev/null; its standard error is the engine's own unless quiet. Throws
 // std::runtime_error with the reason when it cannot be started. Call it from
 // the engine's main thread: the helper is tied to the life of the thread that
 // starts it. (An engine killed in the few milliseconds while bubblewrap sets
 // the sandbox up can leave it behind; once the helper runs, it cannot.)
-HelperProcess StartSandboxed(const std::vector<std::string>& argv, const SandboxSpec& spec, bool pipes, bool quiet);
+HelperProcess StartSandboxed(const std::vector<std::string>& argv, const SandboxAccess& allowed, bool pipes, bool quiet);
 
 // Waits up to timeout for the helper to end: true with its wait status; false
 // when it was still running, after which it has been killed and reaped.

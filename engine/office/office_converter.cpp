@@ -78,14 +78,14 @@ void OfficeConverter::Start()
         throw std::runtime_error("the office converter " + settings_.helper + " is missing");
     // A helper that ends must fail a write, not end the engine.
     std::signal(SIGPIPE, SIG_IGN);
-    SandboxSpec spec;
-    spec.readOnly = {settings_.helper, settings_.program};
+    SandboxAccess allowed;
+    allowed.readOnly = {settings_.helper, settings_.program};
     // The system's font caches, without which every start of LibreOffice
     // would scan all the fonts again.
     if (access(FontCache, R_OK) == 0)
-        spec.readOnly.push_back(FontCache);
-    spec.memoryLimit = settings_.memoryLimit;
-    helper_ = StartSandboxed({Python, settings_.helper, settings_.program}, spec, true, false);
+        allowed.readOnly.push_back(FontCache);
+    allowed.memoryLimit = settings_.memoryLimit;
+    helper_ = StartSandboxed({Python, settings_.helper, settings_.program}, allowed, true, false);
     fcntl(helper_.input, F_SETFL, fcntl(helper_.input, F_GETFL) | O_NONBLOCK);
     pending_.clear();
     served_ = 0;

@@ -149,14 +149,14 @@ std::shared_ptr<QPDF> ReadPostScript(const std::string& bytes)
         argv.push_back("-dEPSCrop");
     argv.push_back(input);
 
-    SandboxSpec spec;
-    spec.readOnly = {in};
+    SandboxAccess allowed;
+    allowed.readOnly = {in};
     // Fontconfig's cache, without which Ghostscript scans every font on each start.
     if (access(FontCache, R_OK) == 0)
-        spec.readOnly.push_back(FontCache);
-    spec.writable = {out};
-    spec.memoryLimit = MemoryLimit;
-    HelperProcess helper = StartSandboxed(argv, spec, false, true);
+        allowed.readOnly.push_back(FontCache);
+    allowed.writable = {out};
+    allowed.memoryLimit = MemoryLimit;
+    HelperProcess helper = StartSandboxed(argv, allowed, false, true);
     int status = 0;
     if (!WaitOrKill(helper, timeLimit, status))
         throw std::runtime_error("Ghostscript did not finish the PostScript file within " +
