@@ -1,38 +1,33 @@
 #include "document_table.h"
 
-#include "commands/full_path.h"
+#include "full_path.h"
 
 #include <qpdf/QPDF.hh>
 #include <stdexcept>
 
-std::string DocumentTable::Key(const std::string& path)
+PathKey::PathKey(const std::string& path)
 {
-    std::string key;
-    return FullPath(key, path.c_str()) ? key : path;
+    if (!FullPath(text, path.c_str()))
+        text = path;
 }
 
-Document* DocumentTable::Find(const std::string& path)
+Document* DocumentTable::Find(const PathKey& key)
 {
-    auto found = documents_.find(Key(path));
+    auto found = documents_.find(key);
     return found == documents_.end() ? nullptr : &found->second;
 }
 
-Document& DocumentTable::Require(const std::string& path)
+Document& DocumentTable::Require(const PathKey& key)
 {
-    Document* document = Find(path);
+    Document* document = Find(key);
     if (document == nullptr)
         throw std::runtime_error("no document is open from this path");
     return *document;
 }
 
-void DocumentTable::Add(const std::string& path, Document document)
+void DocumentTable::Add(const PathKey& key, Document document)
 {
-    documents_[Key(path)] = std::move(document);
-}
-
-void DocumentTable::Remove(const std::string& path)
-{
-    documents_.erase(Key(path));
+    documents_[key] = std::move(document);
 }
 
 void DocumentTable::Clear()
@@ -40,10 +35,10 @@ void DocumentTable::Clear()
     documents_.clear();
 }
 
-std::vector<Document> DocumentTable::Take(const std::string& path)
+std::vector<Document> DocumentTable::Take(const PathKey& key)
 {
     std::vector<Document> taken;
-    auto found = documents_.find(Key(path));
+    auto found = documents_.find(key);
     if (found != documents_.end()) {
         taken.push_back(std::move(found->second));
         documents_.erase(found);

@@ -33,24 +33,30 @@ struct Document {
     unsigned long long revision = 0;
 };
 
-// The open documents, keyed by the full path they were opened from.
+// What the engine knows a file by: the full path of a path a command names,
+// with "." and ".." steps folded (a path that cannot be resolved stands for
+// itself). Made once for each path of a command, then used for every lookup.
+struct PathKey {
+    explicit PathKey(const std::string& path);
+    std::string text;
+    bool operator<(const PathKey& other) const { return text < other.text; }
+    bool operator==(const PathKey& other) const { return text == other.text; }
+};
+
+// The open documents, by the key of the path they were opened from.
 class DocumentTable {
 public:
-    // The key of a path: its full path, with "." and ".." steps folded.
-    static std::string Key(const std::string& path);
-
-    Document* Find(const std::string& path);
-    // The open document of path; throws when there is none.
-    Document& Require(const std::string& path);
-    void Add(const std::string& path, Document document);
-    void Remove(const std::string& path);
+    Document* Find(const PathKey& key);
+    // The open document of key; throws when there is none.
+    Document& Require(const PathKey& key);
+    void Add(const PathKey& key, Document document);
     void Clear();
-    // Removes the document of path (if any) from the table and hands it over.
-    std::vector<Document> Take(const std::string& path);
+    // Removes the document of key (if any) from the table and hands it over.
+    std::vector<Document> Take(const PathKey& key);
     // Removes every document and hands them over.
     std::vector<Document> TakeAll();
     std::size_t Size() const { return documents_.size(); }
 
 private:
-    std::map<std::string, Document> documents_;
+    std::map<PathKey, Document> documents_;
 };

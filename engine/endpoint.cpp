@@ -1,6 +1,6 @@
 #include "endpoint.h"
 
-#include "delivery/posix/wire.h"
+#include "wire.h"
 #include "session.h"
 
 #include <cerrno>

@@ -1,5 +1,5 @@
 // dochost: the document engine that docjoin starts and talks to on POSIX.
-#include "delivery/posix/wire.h"
+#include "wire.h"
 #include "endpoint.h"
 #include "session.h"
 

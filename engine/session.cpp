@@ -1,7 +1,7 @@
 #include "session.h"
 
 #include "command_parser.h"
-#include "commands/command_text.h"
+#include "command_text.h"
 #include "page_insertion.h"
 #include "pdf_input.h"
 #include "pdf_output.h"
@@ -88,7 +88,7 @@ Session::~Session()
 
 // A second name of an input, made for key, becomes a file of its own (a copy
 // renamed over it), while it still is that second name.
-void Session::Unlink(std::string key)
+void Session::Unlink(PathKey key)
 {
     auto linked = linked_.find(key);
     if (linked == linked_.end())
@@ -96,26 +96,26 @@ void Session::Unlink(std::string key)
     FileIdentity identity = linked->second;
     linked_.erase(linked);
     struct stat info;
-    if (stat(key.c_str(), &info) == 0 && info.st_nlink > 1 && IdentifyFile(key) == identity)
-        CopyFileAtomically(key, key);
+    if (stat(key.text.c_str(), &info) == 0 && info.st_nlink > 1 && IdentifyFile(key.text) == identity)
+        CopyFileAtomically(key.text, key.text);
 }
 
 void Session::Finish()
 {
     while (!linked_.empty()) {
-        std::string key = linked_.begin()->first;
+        PathKey key = linked_.begin()->first;
         try {
             Unlink(key);
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "dochost: %s: %s\n", PrintableName(key).c_str(), PrintableName(e.what()).c_str());
+            std::fprintf(stderr, "dochost: %s: %s\n", PrintableName(key.text).c_str(), PrintableName(e.what()).c_str());
         }
     }
 }
 
-void Session::Changed(const std::string& key, Document& document)
+void Session::Changed(const PathKey& key, Document& document)
 {
     ++document.revision;
-    lastChanged_ = DocumentTable::Key(key);
+    lastChanged_ = key;
     if (ahead_.pdf == document.pdf.get())
         ahead_ = {};
 }
@@ -138,9 +138,9 @@ void Session::Close(std::vector<Document> documents)
 // open, changed since its file was read, and not reading files when written.
 Document* Session::WriteAheadCandidate()
 {
-    if (lastChanged_.empty())
+    if (!lastChanged_)
         return nullptr;
-    Document* document = documents_.Find(lastChanged_);
+    Document* document = documents_.Find(*lastChanged_);
     if (document == nullptr || document->verbatim || document->readsFiles)
         return nullptr;
     if (ahead_.pdf == document->pdf.get() && ahead_.revision == document->revision)
@@ -160,7 +160,7 @@ void Session::DoIdleWork(const std::function<bool()>& stop)
     if (Document* document = WriteAheadCandidate()) {
         ahead_ = {document->pdf.get(), document->revision, nullptr};
         try {
-            ahead_.write = PreparedWrite::Prepare(*document->pdf, lastChanged_, asked);
+            ahead_.write = PreparedWrite::Prepare(*document->pdf, lastChanged_->text, asked);
         } catch (const std::exception&) {
             // The save will meet the same failure and report it.
         }
@@ -180,80 +180,79 @@ void Session::DoIdleWork(const std::function<bool()>& stop)
 
 // Puts the write made ahead for document in place of target, if it describes
 // the document as it is and was made for target.
-bool Session::CommitWriteAhead(Document& document, const std::string& target)
+bool Session::CommitWriteAhead(Document& document, const PathKey& target)
 {
     if (ahead_.write == nullptr || ahead_.pdf != document.pdf.get() || ahead_.revision != document.revision ||
-        !ahead_.write->For(target))
+        !ahead_.write->For(target.text))
         return false;
     std::unique_ptr<PreparedWrite> write = std::move(ahead_.write);
     write->Commit();
     return true;
 }
 
-void Session::Open(const std::string& path)
+void Session::Open(const PathKey& key)
 {
-    if (documents_.Find(path) != nullptr)
+    if (documents_.Find(key) != nullptr)
         return; // already open: nothing to do
-    std::string key = DocumentTable::Key(path);
     Unlink(key);
     auto written = written_.find(key);
-    FileIdentity identity = IdentifyFile(key);
+    FileIdentity identity = IdentifyFile(key.text);
     if (written != written_.end() && written->second.pdf.use_count() == 1 && identity == written->second.identity) {
         // The file is what this session wrote from a document now closed
         // (the join's output after its first input): that document is it,
         // already read. The file holds it as it is, so it counts as unchanged.
         Document document;
         document.pdf = written->second.pdf;
-        document.file = key;
+        document.file = key.text;
         document.identity = identity;
         document.fileBacked = true;
         document.verbatim = true;
         document.readsFiles = written->second.readsFiles;
-        documents_.Add(path, std::move(document));
+        documents_.Add(key, std::move(document));
     } else {
-        documents_.Add(path, OpenDocumentFile(path));
+        documents_.Add(key, OpenDocumentFile(key.text));
     }
     written_.erase(key); // open as a document now
 }
 
-void Session::Save(Document& document, const std::string& path)
+void Session::Save(Document& document, const PathKey& target)
 {
-    std::string target = DocumentTable::Key(path);
-    // An unchanged PDF is its file: saving it is copying that file, or
-    // nothing at all when the file is the target and still as it was read.
+    // An unchanged PDF is its file (opened by its key): saving it is copying
+    // that file, or nothing at all when the file is the target and still as
+    // it was read.
     bool unchanged = document.verbatim && IdentifyFile(document.file) == document.identity;
-    if (unchanged && DocumentTable::Key(document.file) == target)
+    if (unchanged && document.file == target.text)
         return;
     // An intermediate of a join (the file's name with .pdf appended, new)
     // is a second name of the file; anything else a copy.
-    if (unchanged && target == DocumentTable::Key(document.file) + ".pdf" && LinkFile(document.file, target))
-        linked_[target] = IdentifyFile(target);
+    if (unchanged && target.text == document.file + ".pdf" && LinkFile(document.file, target.text))
+        linked_[target] = IdentifyFile(target.text);
     else if (unchanged)
-        CopyFileAtomically(document.file, target);
+        CopyFileAtomically(document.file, target.text);
     else if (!CommitWriteAhead(document, target))
-        WritePdfAtomically(*document.pdf, target);
-    if (linked_.count(target) > 0 && !(unchanged && IdentifyFile(target) == linked_[target]))
+        WritePdfAtomically(*document.pdf, target.text);
+    if (linked_.count(target) > 0 && !(unchanged && IdentifyFile(target.text) == linked_[target]))
         linked_.erase(target); // replaced by a file of its own
     written_.erase(target);
     if (document.fileBacked)
-        written_[target] = {IdentifyFile(target), document.pdf, document.readsFiles};
+        written_[target] = {IdentifyFile(target.text), document.pdf, document.readsFiles};
 }
 
-void Session::InsertPages(const std::string& targetPath, long long after, const std::string& sourcePath)
+void Session::InsertPages(const PathKey& targetKey, long long after, const PathKey& sourceKey)
 {
-    Document& target = documents_.Require(targetPath);
+    Document& target = documents_.Require(targetKey);
     std::size_t at = InsertionIndex(after, target.pdf->getAllPages().size());
     std::shared_ptr<QPDF> source;
     bool sourceReadsFiles;
-    auto written = written_.find(DocumentTable::Key(sourcePath));
+    auto written = written_.find(sourceKey);
     // The document a file was written from stands for the file while nothing
     // else holds it (inserting changes it a little) and the file is unchanged.
     if (written != written_.end() && written->second.pdf.use_count() == 1 &&
-        written->second.pdf != target.pdf && IdentifyFile(sourcePath) == written->second.identity) {
+        written->second.pdf != target.pdf && IdentifyFile(sourceKey.text) == written->second.identity) {
         source = written->second.pdf;
         sourceReadsFiles = written->second.readsFiles;
     } else {
-        Document opened = OpenDocumentFile(sourcePath);
+        Document opened = OpenDocumentFile(sourceKey.text);
         source = opened.pdf;
         sourceReadsFiles = opened.readsFiles;
     }
@@ -261,7 +260,7 @@ void Session::InsertPages(const std::string& targetPath, long long after, const 
         written_.erase(written);
     if (target.forms == nullptr)
         target.forms = std::make_shared<QPDFAcroFormDocumentHelper>(*target.pdf);
-    Changed(targetPath, target);
+    Changed(targetKey, target);
     try {
         ::InsertPages(*target.pdf, *target.forms, *source, at);
     } catch (...) {
@@ -275,26 +274,29 @@ void Session::InsertPages(const std::string& targetPath, long long after, const 
 
 void Session::Run(const ParsedCommand& command)
 {
+    // The key of a path argument, made once for all the command does with it.
+    auto key = [&](std::size_t index) { return PathKey(PathArgument(command, index)); };
     if (Named(command, "DocOpen")) {
         RequireArguments(command, 1);
-        Open(PathArgument(command, 0));
+        Open(key(0));
     } else if (Named(command, "DocClose")) {
         RequireArguments(command, 1);
-        Close(documents_.Take(PathArgument(command, 0)));
+        Close(documents_.Take(key(0)));
     } else if (Named(command, "DocSave")) {
         RequireArguments(command, 1);
-        const std::string& path = PathArgument(command, 0);
+        PathKey path = key(0);
         Save(documents_.Require(path), path);
     } else if (Named(command, "DocSaveAs")) {
         RequireArguments(command, 2);
-        Save(documents_.Require(PathArgument(command, 0)), PathArgument(command, 1));
+        Save(documents_.Require(key(0)), key(1));
     } else if (Named(command, "DocInsertPages")) {
         RequireArguments(command, 3);
-        InsertPages(PathArgument(command, 0), PageArgument(command, 1), PathArgument(command, 2));
+        InsertPages(key(0), PageArgument(command, 1), key(2));
     } else if (Named(command, "DocDeletePages")) {
         RequireArguments(command, 3);
-        Document& document = documents_.Require(PathArgument(command, 0));
-        Changed(PathArgument(command, 0), document);
+        PathKey path = key(0);
+        Document& document = documents_.Require(path);
+        Changed(path, document);
         DeleteDocumentPages(document, PageArgument(command, 1), PageArgument(command, 2));
     } else if (Named(command, "CloseAllDocs")) {
         RequireArguments(command, 0);

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -41,12 +42,12 @@ public:
 
 private:
     void Run(const struct ParsedCommand& command);
-    void Save(Document& document, const std::string& path);
-    void Open(const std::string& path);
-    void InsertPages(const std::string& target, long long after, const std::string& source);
-    void Changed(const std::string& key, Document& document);
+    void Save(Document& document, const PathKey& target);
+    void Open(const PathKey& key);
+    void InsertPages(const PathKey& target, long long after, const PathKey& source);
+    void Changed(const PathKey& key, Document& document);
     void Close(std::vector<Document> documents);
-    bool CommitWriteAhead(Document& document, const std::string& target);
+    bool CommitWriteAhead(Document& document, const PathKey& target);
     Document* WriteAheadCandidate();
 
     DocumentTable documents_;
@@ -59,18 +60,18 @@ private:
         std::shared_ptr<QPDF> pdf;
         bool readsFiles;
     };
-    std::map<std::string, Written> written_;
+    std::map<PathKey, Written> written_;
 
     // Intermediates saved from an unchanged PDF as a second name of its file
     // (a hard link), by key, as linked. One is given a file of its own when it
     // is opened as a document or when the session ends, so that no output is
     // ever a second name of an input.
-    std::map<std::string, FileIdentity> linked_;
-    void Unlink(std::string key);
+    std::map<PathKey, FileIdentity> linked_;
+    void Unlink(PathKey key);
 
     // The document changed last, by key, and the write made ahead of its save:
     // of which document, at which revision (done, or tried and failed).
-    std::string lastChanged_;
+    std::optional<PathKey> lastChanged_;
     struct WriteAhead {
         const QPDF* pdf = nullptr;
         unsigned long long revision = 0;

@@ -6,6 +6,7 @@
 #include "support/pdf_check.h"
 #include "support/process.h"
 #include "support/sample_pdf.h"
+#include "support/stderr_capture.h"
 
 #include <chrono>
 #include <csignal>
@@ -109,9 +110,9 @@ TEST(CrashSafety, AHungEngineIsGivenUpAfterItsTimeAndStillKilled)
 
     auto started = std::chrono::steady_clock::now();
     EXPECT_FALSE(Execute("[DocSave(\"" + dir / "a.pdf" + "\")]")) << "no answer within the second";
-    testing::internal::CaptureStderr();
+    CaptureStderr();
     DdeWaitForAnswers();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(CapturedStderr(),
               "docjoin: the engine has not answered for 1 seconds; giving up on it\n");
     auto giveUp = std::chrono::steady_clock::now();
     EXPECT_FALSE(Execute("[DocClose(\"" + dir / "a.pdf" + "\")]"));

@@ -7,6 +7,8 @@
 #include "support/other_kinds.h"
 #include "support/pdf_check.h"
 #include "support/process.h"
+#include "support/quoting.h"
+#include "support/stderr_capture.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -23,17 +25,12 @@
 
 namespace {
 
-std::string Q(const std::string& path)
-{
-    return "\"" + path + "\"";
-}
-
 bool Convert(const std::string& input, const std::string& pdf, std::string& err)
 {
     Session session;
-    testing::internal::CaptureStderr();
+    CaptureStderr();
     bool ok = session.Execute("[DocOpen(" + Q(input) + ")][DocSaveAs(" + Q(input) + "," + Q(pdf) + ")]");
-    err = testing::internal::GetCapturedStderr();
+    err = CapturedStderr();
     return ok;
 }
 
@@ -334,11 +331,11 @@ TEST(Drawings, PostScriptRunsSandboxedAndTimeLimited)
     WriteFile(dir / "good.ps", PostScriptPages({"Still here"}));
     SetPostScriptTimeLimit(std::chrono::seconds(2));
     Session session;
-    testing::internal::CaptureStderr();
+    CaptureStderr();
     EXPECT_TRUE(session.Execute("[DocOpen(" + Q(dir / "good.ps") + ")]"));
     EXPECT_FALSE(session.Execute("[DocOpen(" + Q(dir / "loop.ps") + ")]"));
     bool saved = session.Execute("[DocSaveAs(" + Q(dir / "good.ps") + "," + Q(dir / "good.pdf") + ")]");
-    err = testing::internal::GetCapturedStderr();
+    err = CapturedStderr();
     SetPostScriptTimeLimit(std::chrono::seconds(120));
     EXPECT_EQ(err, "dochost: DocOpen(" + Q(dir / "loop.ps") +
                        "): Ghostscript did not finish the PostScript file within 2 s; it was stopped\n");
@@ -353,10 +350,10 @@ TEST(Drawings, PostScriptRunsSandboxedAndTimeLimited)
     // Without Ghostscript, one clear line.
     std::string path = std::getenv("PATH");
     setenv("PATH", dir.path.c_str(), 1);
-    testing::internal::CaptureStderr();
+    CaptureStderr();
     WriteFile(dir / "again.ps", PostScriptPages({"Again"}));
     EXPECT_FALSE(session.Execute("[DocOpen(" + Q(dir / "again.ps") + ")]"));
-    err = testing::internal::GetCapturedStderr();
+    err = CapturedStderr();
     setenv("PATH", path.c_str(), 1);
     EXPECT_NE(err.find("dochost: DocOpen(" + Q(dir / "again.ps") +
                        "): Ghostscript (gs) is needed to open PostScript files; install the ghostscript package\n"),

@@ -2,6 +2,7 @@
 // every test run (and so under the sanitizers too).
 #include "fuzz_entries.h"
 #include "support/process.h"
+#include "support/stderr_capture.h"
 
 #include <filesystem>
 #include <functional>
@@ -20,9 +21,9 @@ int ReplayAll(const std::string& target, const Entry& entry)
     for (const auto& file : std::filesystem::directory_iterator(folder)) {
         SCOPED_TRACE(file.path().string());
         std::string bytes = ReadFile(file.path());
-        testing::internal::CaptureStderr();
+        CaptureStderr();
         entry(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-        testing::internal::GetCapturedStderr();
+        CapturedStderr();
         ++replayed;
     }
     return replayed;

@@ -4,6 +4,7 @@
 #include "support/image_corpus.h"
 #include "support/pdf_check.h"
 #include "support/process.h"
+#include "support/stderr_capture.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -32,10 +33,10 @@ std::vector<CorpusFile>* ImageCorpus::corpus = nullptr;
 
 bool Convert(Session& session, const std::string& image, const std::string& pdf, std::string& err)
 {
-    testing::internal::CaptureStderr();
+    CaptureStderr();
     bool ok = session.Execute("[DocOpen(\"" + image + "\")][DocSaveAs(\"" + image + "\",\"" + pdf + "\")][DocClose(\"" +
                               image + "\")]");
-    err = testing::internal::GetCapturedStderr();
+    err = CapturedStderr();
     return ok;
 }
 
@@ -158,10 +159,10 @@ TEST_F(ImageCorpus, DamagedAndTruncatedFilesFailCleanlyAndDisturbNothing)
             std::string path = dir->path + "/broken-" + v.suffix + "-" + file.name;
             WriteFile(path, v.bytes);
             Session session;
-            testing::internal::CaptureStderr();
+            CaptureStderr();
             ASSERT_TRUE(session.Execute("[DocOpen(\"" + good + "\")]"));
             bool opened = session.Execute("[DocOpen(\"" + path + "\")]");
-            std::string err = testing::internal::GetCapturedStderr();
+            std::string err = CapturedStderr();
             SCOPED_TRACE(path);
             if (v.mustFail)
                 EXPECT_FALSE(opened);
@@ -172,9 +173,9 @@ TEST_F(ImageCorpus, DamagedAndTruncatedFilesFailCleanlyAndDisturbNothing)
             EXPECT_EQ(session.Documents().Size(), opened ? 2u : 1u);
             // The other document is as it was, and so is the engine.
             std::string pdf = dir->path + "/after-broken.pdf";
-            testing::internal::CaptureStderr();
+            CaptureStderr();
             EXPECT_TRUE(session.Execute("[DocSaveAs(\"" + good + "\",\"" + pdf + "\")]"));
-            testing::internal::GetCapturedStderr();
+            CapturedStderr();
             EXPECT_EQ(PageImages(pdf).size(), 1u);
         }
     }

@@ -1,17 +1,13 @@
 // The join plan as stored by -s: the exact commands, their paths, and the
 // names a join refuses before it starts.
-#include "commands/full_path.h"
+#include "full_path.h"
 #include "support/process.h"
+#include "support/quoting.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 namespace {
-
-std::string Q(const std::string& path)
-{
-    return "\"" + path + "\"";
-}
 
 std::string JoinOf(const std::string& out, const std::vector<std::string>& in)
 {

@@ -3,6 +3,7 @@
 #include "support/live.h"
 #include "support/pdf_check.h"
 #include "support/process.h"
+#include "support/quoting.h"
 #include "support/sample_pdf.h"
 
 #include <filesystem>
@@ -18,11 +19,6 @@ protected:
     void SetUp() override { BecomeReaper(); }
     void TearDown() override { EXPECT_TRUE(TakeOrphans().empty()) << "an engine was left running"; }
 };
-
-std::string Q(const std::string& path)
-{
-    return "\"" + path + "\"";
-}
 
 TEST_F(Live, JoinsPdfsWithTheirPagesBookmarksFormsAndLinks)
 {

@@ -8,7 +8,9 @@
 #include "support/office_samples.h"
 #include "support/pdf_check.h"
 #include "support/process.h"
+#include "support/quoting.h"
 #include "support/sample_pdf.h"
+#include "support/stderr_capture.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -23,14 +25,6 @@
 #include <unistd.h>
 
 namespace {
-
-using testing::internal::CaptureStderr;
-using testing::internal::GetCapturedStderr;
-
-std::string Q(const std::string& path)
-{
-    return "\"" + path + "\"";
-}
 
 std::string Utf16(const std::string& text)
 {
@@ -311,14 +305,14 @@ TEST_F(Office, BadDocumentsFailAloneNothingLinkedIsFetchedNoMacroRunsAndAKilledC
     auto open = [&](const std::string& name, std::string& err) {
         CaptureStderr();
         bool ok = session.Execute("[DocOpen(" + Q(dir / name) + ")]");
-        err = GetCapturedStderr();
+        err = CapturedStderr();
         return ok;
     };
     auto save = [&](const std::string& name) {
         std::string err;
         CaptureStderr();
         bool ok = session.Execute("[DocSaveAs(" + Q(dir / name) + "," + Q(dir / (name + ".pdf")) + ")]");
-        err = GetCapturedStderr();
+        err = CapturedStderr();
         EXPECT_TRUE(ok) << err;
         return dir / (name + ".pdf");
     };

@@ -5,6 +5,7 @@
 #include "support/other_kinds.h"
 #include "support/pdf_check.h"
 #include "support/process.h"
+#include "support/stderr_capture.h"
 
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
@@ -60,9 +61,9 @@ std::vector<StoredImage> Images(const std::string& pdf)
 bool Convert(const std::string& input, const std::string& pdf, std::string& err)
 {
     Session session;
-    testing::internal::CaptureStderr();
+    CaptureStderr();
     bool ok = session.Execute("[DocOpen(\"" + input + "\")][DocSaveAs(\"" + input + "\",\"" + pdf + "\")]");
-    err = testing::internal::GetCapturedStderr();
+    err = CapturedStderr();
     return ok;
 }
 
@@ -177,9 +178,9 @@ TEST(Photos, ADeclaredHugeSizeIsRefusedBeforeDecoding)
 
     for (std::string name : {"huge.heic", "huge.jxl"}) {
         Session session;
-        testing::internal::CaptureStderr();
+        CaptureStderr();
         EXPECT_FALSE(session.Execute("[DocOpen(\"" + dir / name + "\")]"));
-        std::string err = testing::internal::GetCapturedStderr();
+        std::string err = CapturedStderr();
         EXPECT_NE(err.find("too large"), std::string::npos) << name << ": " << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     }

@@ -3,7 +3,9 @@
 #include "session.h"
 #include "support/pdf_check.h"
 #include "support/process.h"
+#include "support/quoting.h"
 #include "support/sample_pdf.h"
+#include "support/stderr_capture.h"
 
 #include <gtest/gtest.h>
 #include <filesystem>
@@ -14,14 +16,6 @@
 
 namespace {
 
-using testing::internal::CaptureStderr;
-using testing::internal::GetCapturedStderr;
-
-std::string Q(const std::string& path)
-{
-    return "\"" + path + "\"";
-}
-
 struct Engine {
     Session session;
     std::string err;
@@ -30,7 +24,7 @@ struct Engine {
     {
         CaptureStderr();
         bool ok = session.Execute(text);
-        err = GetCapturedStderr();
+        err = CapturedStderr();
         return ok;
     }
 };

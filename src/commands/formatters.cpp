@@ -1,6 +1,6 @@
 #include "commands/formatters.h"
 
-#include "commands/command_text.h"
+#include "command_text.h"
 #include "commands/sink.h"
 
 #include <cstdio>

@@ -1,8 +1,8 @@
 #include "join/join_plan.h"
 
-#include "commands/command_text.h"
+#include "command_text.h"
 #include "commands/formatters.h"
-#include "commands/full_path.h"
+#include "full_path.h"
 #include "commands/pause.h"
 #include "delivery/delivery.h"
 #include "front/run_settings.h"

@@ -1,6 +1,6 @@
 #include "join/progress.h"
 
-#include "commands/command_text.h"
+#include "command_text.h"
 #include "front/terminal.h"
 
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "script/replay.h"
 
-#include "commands/command_text.h"
+#include "command_text.h"
 #include "commands/sink.h"
 #include "front/run_settings.h"
 

@@ -1,6 +1,6 @@
 #include "delivery/delivery.h"
 #include "delivery/posix/engine_process.h"
-#include "delivery/posix/wire.h"
+#include "wire.h"
 
 #include <cerrno>
 #include <climits>

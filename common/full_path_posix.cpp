@@ -1,6 +1,6 @@
-#include "commands/full_path.h"
+#include "full_path.h"
 
-#include "commands/command_text.h"
+#include "command_text.h"
 
 #include <cerrno>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "delivery/posix/wire.h"
+#include "wire.h"
 
 void WirePutU32(std::string& out, std::uint32_t value)
 {

@@ -1,4 +1,4 @@
-#include "commands/command_text.h"
+#include "command_text.h"
 
 #include <cstdio>
 
