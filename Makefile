@@ -13,15 +13,19 @@ CTEST_JOBS ?= 4
 
 PREFIX     ?= /usr/local
 
-.PHONY: all deps build build-asan build-fuzz windows test fuzz demo install deb clean
+.PHONY: all deps test-deps build build-asan build-fuzz windows test fuzz demo install deb clean
 
 all: build
 
+# What building and running need (the demo's set), and what the tests add.
 deps:
 	scripts/install-deps
 
+test-deps:
+	scripts/install-deps --test
+
 build: deps
-	cmake -S . -B $(BUILD) $(WERROR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOCJOIN_WINDOWS_BIN=$(CURDIR)/$(WIN_BUILD)/bin
+	cmake -S . -B $(BUILD) $(WERROR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WINDOWS_TESTS)
 	cmake --build $(BUILD) -j$(JOBS)
 
 build-asan: deps
@@ -30,16 +34,18 @@ build-asan: deps
 
 # docjoin.exe for Windows, cross-built with mingw-w64; with it the Windows
 # programs the tests run under Wine.
-windows: deps
+windows: test-deps
 	cmake -S . -B $(WIN_BUILD) $(WERROR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(WIN_BUILD) -j$(JOBS)
 
-test: build build-asan windows
+# The tests include the Windows build's, run under Wine.
+test: WINDOWS_TESTS = -DDOCJOIN_WINDOWS_BIN=$(CURDIR)/$(WIN_BUILD)/bin
+test: test-deps build build-asan windows
 	ctest --test-dir $(BUILD) --output-on-failure -j$(CTEST_JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(CTEST_JOBS)
 
 # libFuzzer needs clang; every target runs FUZZ_SECONDS seconds.
-build-fuzz: deps
+build-fuzz: test-deps
 	cmake -S . -B $(FUZZ_BUILD) $(WERROR) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DDOCJOIN_FUZZ=ON -DDOCJOIN_TESTS=OFF
 	cmake --build $(FUZZ_BUILD) -j$(JOBS)
