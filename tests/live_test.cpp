@@ -118,6 +118,21 @@ TEST_F(Live, AFileThatIsNotADocumentFailsItsCommandsAndTheRestIsJoined)
     EXPECT_TRUE(QpdfAccepts(dir / "out.pdf"));
 }
 
+TEST_F(Live, WithResultsShownACommandSlowerThanASecondIsShownAsCarriedOut)
+{
+    ScratchDir dir;
+    WriteSamplePdf(dir / "a.pdf", {.pages = {"First"}});
+    // PostScript that keeps Ghostscript busy for two and a half seconds, then draws its page.
+    WriteFile(dir / "slow.ps", "%!PS\n/t realtime def { realtime t sub 2500 gt { exit } if } loop\n"
+                               "/Helvetica findfont 24 scalefont setfont 72 720 moveto (Slow) show showpage\n");
+    RunResult r = RunProgram({Docjoin(), "-w", "0", "-e", "a.pdf", "slow.ps"}, {.cwd = dir.path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("[DocOpen(" + Q(dir / "slow.ps") + ")] = 32768 e=1\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("e=0"), std::string::npos) << r.out;
+    EXPECT_EQ(PageTexts(dir / "out.pdf"), (std::vector<std::string>{"First", "Slow"}));
+}
+
 TEST_F(Live, AReplayedScriptPrintsOneResultPerCommandAndSurvivesBadOnes)
 {
     ScratchDir dir;

@@ -13,9 +13,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-// How long each step may take. An execute waits as long as a DDE transaction;
-// the engine, once started, must answer the opening within a few seconds; and
-// closing waits for the engine to finish what it has received, but not forever.
+// How long each step may take. An execute waits as long as a DDE transaction,
+// unless its result is shown (-e): then it waits for the engine's answer, as
+// long as closing would, so that a slow command that succeeds is not shown as
+// failed. The engine, once started, must answer the opening within a few
+// seconds; and closing waits for the engine to finish what it has received,
+// but not forever.
 constexpr long long ExecuteTimeoutMs = 1000;
 constexpr long long OpenTimeoutMs = 5000;
 static long long FinishTimeoutMs = 300000;
@@ -156,6 +159,17 @@ int DdeOpen()
     return 0;
 }
 
+// An engine that stays silent for FinishTimeoutMs is hung: every further
+// command fails at once instead of waiting its turn.
+static void GiveUpOnSilentEngine()
+{
+    if (DdeState.Lost)
+        return;
+    std::fprintf(stderr, "docjoin: the engine has not answered for %lld seconds; giving up on it\n",
+                 FinishTimeoutMs / 1000);
+    DdeState.Lost = true;
+}
+
 int DdeExecute(const char* data, std::size_t length, std::uint32_t* result)
 {
     *result = 0;
@@ -168,8 +182,13 @@ int DdeExecute(const char* data, std::size_t length, std::uint32_t* result)
     WireAppendFrame(DdeState.Outgoing, WireExecute, payload);
 
     // Answers to earlier commands that came after their time-out are passed over.
-    if (!Converse(After(ExecuteTimeoutMs), [&] { return DdeState.LastAnswered == sequence; }))
+    bool waitForAnswer = RunSettings.ShowResults != 0;
+    if (!Converse(After(waitForAnswer ? FinishTimeoutMs : ExecuteTimeoutMs),
+                  [&] { return DdeState.LastAnswered == sequence; })) {
+        if (waitForAnswer)
+            GiveUpOnSilentEngine();
         return 0;
+    }
     *result = DdeState.LastResult;
     return DdeState.LastOk ? 1 : 0;
 }
@@ -184,14 +203,8 @@ void DdeWaitForAnswers()
     if (DdeState.Conversation < 0 || DdeState.Lost)
         return;
     if (!Converse(After(FinishTimeoutMs),
-                  [] { return DdeState.Outgoing.empty() && DdeState.LastAnswered == DdeState.LastSent; }) &&
-        !DdeState.Lost) {
-        // An engine that stays silent this long is hung: every further
-        // command fails at once instead of waiting its turn.
-        std::fprintf(stderr, "docjoin: the engine has not answered for %lld seconds; giving up on it\n",
-                     FinishTimeoutMs / 1000);
-        DdeState.Lost = true;
-    }
+                  [] { return DdeState.Outgoing.empty() && DdeState.LastAnswered == DdeState.LastSent; }))
+        GiveUpOnSilentEngine();
 }
 
 void DdeClose()
