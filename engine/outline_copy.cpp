@@ -13,11 +13,13 @@ struct OutlineCopier {
     QPDF& target;
     QPDF& source;
 
+    // A copy of value in target; a direct value (a destination array, say)
+    // stays direct, so that it costs no object of its own in the output.
     QPDFObjectHandle Copy(QPDFObjectHandle value)
     {
-        if (!value.isIndirect())
-            value = source.makeIndirectObject(value);
-        return target.copyForeignObject(value);
+        if (value.isIndirect())
+            return target.copyForeignObject(value);
+        return target.copyForeignObject(source.makeIndirectObject(value)).shallowCopy();
     }
 
     // The new item's destination or action.
