@@ -1,5 +1,7 @@
 #include "office_converter.h"
 
+#include "office_profile.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -58,6 +60,7 @@ OfficeSettings DefaultOfficeSettings()
         if (value > 0)
             settings.documentLimit = std::chrono::seconds(value);
     }
+    settings.templates = UserTemplateFolder();
     return settings;
 }
 
@@ -72,7 +75,7 @@ OfficeConverter::~OfficeConverter()
 
 void OfficeConverter::Start()
 {
-    if (access((settings_.program + "/soffice").c_str(), X_OK) != 0 || access(Python, X_OK) != 0)
+    if (access((settings_.program + "/soffice.bin").c_str(), X_OK) != 0 || access(Python, X_OK) != 0)
         throw std::runtime_error(InstallHint);
     if (access(settings_.helper.c_str(), R_OK) != 0)
         throw std::runtime_error("the office converter " + settings_.helper + " is missing");
@@ -85,7 +88,16 @@ void OfficeConverter::Start()
     if (access(FontCache, R_OK) == 0)
         allowed.readOnly.push_back(FontCache);
     allowed.memoryLimit = settings_.memoryLimit;
-    helper_ = StartSandboxed({Python, settings_.helper, settings_.program}, allowed, true, false);
+    std::vector<std::string> argv = {Python, settings_.helper, settings_.program};
+    // The clean profile to copy, seen read-only.
+    template_ = ReadyProfileTemplate({settings_.templates, settings_.program, Python, settings_.helper,
+                                      settings_.startLimit},
+                                     allowed);
+    if (!template_.empty()) {
+        allowed.readOnly.push_back(template_);
+        argv.push_back(template_);
+    }
+    helper_ = StartSandboxed(argv, allowed, true, false);
     fcntl(helper_.input, F_SETFL, fcntl(helper_.input, F_GETFL) | O_NONBLOCK);
     pending_.clear();
     served_ = 0;
@@ -93,14 +105,22 @@ void OfficeConverter::Start()
     try {
         first = ReadLine(Clock::now() + settings_.startLimit);
     } catch (std::exception&) {
-        Fail(timedOut_ ? "LibreOffice did not start within " +
+        FailToStart(timedOut_ ? "LibreOffice did not start within " +
                              std::to_string(settings_.startLimit.count() / 1000) + " seconds"
                        : "LibreOffice did not start");
     }
     if (first.rfind("error ", 0) == 0)
-        Fail(first.substr(6));
+        FailToStart(first.substr(6));
     if (first != "ready")
-        Fail("LibreOffice did not start: the office converter answered \"" + first + "\"");
+        FailToStart("LibreOffice did not start: the office converter answered \"" + first + "\"");
+}
+
+void OfficeConverter::FailToStart(const std::string& reason)
+{
+    // A template LibreOffice cannot start with is made again next time.
+    ForgetProfileTemplate(template_);
+    template_.clear();
+    Fail(reason);
 }
 
 void OfficeConverter::Stop()

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // How the office converter runs.
 struct OfficeSettings {
@@ -22,11 +23,15 @@ struct OfficeSettings {
     unsigned recycleAfter = 100;
     // Address space of the helper and LibreOffice together.
     std::uint64_t memoryLimit = std::uint64_t{4} << 30;
+    // Where the clean profile that every start copies is kept (see
+    // office_profile.h); empty: every start sets a new profile up.
+    std::string templates;
 };
 
 // The settings dochost uses: LibreOffice in /usr/lib/libreoffice/program (or
 // in DOCHOST_OFFICE_PROGRAM), the helper beside the running program, and a
-// time limit per document of DOCHOST_OFFICE_SECONDS when that is set.
+// time limit per document of DOCHOST_OFFICE_SECONDS when that is set, and
+// the profile template in the user's cache folder.
 OfficeSettings DefaultOfficeSettings();
 
 // Converts office documents to PDF with LibreOffice, kept running in a
@@ -60,12 +65,14 @@ private:
     bool Fill(std::chrono::steady_clock::time_point deadline);
     void Write(std::string_view bytes, std::chrono::steady_clock::time_point deadline);
     [[noreturn]] void Fail(const std::string& reason);
+    [[noreturn]] void FailToStart(const std::string& reason);
 
     OfficeSettings settings_;
     HelperProcess helper_;
     std::string pending_;  // read from the helper, not yet used
     unsigned served_ = 0;
     bool timedOut_ = false;
+    std::string template_; // the profile template the running helper started from
 };
 
 // The converter of this engine, made at its first use.
