@@ -73,8 +73,9 @@ OfficeConverter::~OfficeConverter()
     StopHelper(helper_);
 }
 
-void OfficeConverter::Start()
+void OfficeConverter::StartHelper()
 {
+    template_.clear();
     if (access((settings_.program + "/soffice.bin").c_str(), X_OK) != 0 || access(Python, X_OK) != 0)
         throw std::runtime_error(InstallHint);
     if (access(settings_.helper.c_str(), R_OK) != 0)
@@ -105,22 +106,28 @@ void OfficeConverter::Start()
     try {
         first = ReadLine(Clock::now() + settings_.startLimit);
     } catch (std::exception&) {
-        FailToStart(timedOut_ ? "LibreOffice did not start within " +
+        Fail(timedOut_ ? "LibreOffice did not start within " +
                              std::to_string(settings_.startLimit.count() / 1000) + " seconds"
                        : "LibreOffice did not start");
     }
     if (first.rfind("error ", 0) == 0)
-        FailToStart(first.substr(6));
+        Fail(first.substr(6));
     if (first != "ready")
-        FailToStart("LibreOffice did not start: the office converter answered \"" + first + "\"");
+        Fail("LibreOffice did not start: the office converter answered \"" + first + "\"");
 }
 
-void OfficeConverter::FailToStart(const std::string& reason)
+void OfficeConverter::Start()
 {
-    // A template LibreOffice cannot start with is made again next time.
-    ForgetProfileTemplate(template_);
-    template_.clear();
-    Fail(reason);
+    try {
+        StartHelper();
+    } catch (const std::exception&) {
+        if (template_.empty() || timedOut_)
+            throw;
+        // LibreOffice could not start from the profile template (damaged,
+        // say): it is made anew, and LibreOffice started once more.
+        ForgetProfileTemplate(template_);
+        StartHelper();
+    }
 }
 
 void OfficeConverter::Stop()

@@ -60,12 +60,12 @@ public:
 
 private:
     void Start();
+    void StartHelper();
     std::string ReadLine(std::chrono::steady_clock::time_point deadline);
     std::string ReadBytes(std::size_t count, std::chrono::steady_clock::time_point deadline);
     bool Fill(std::chrono::steady_clock::time_point deadline);
     void Write(std::string_view bytes, std::chrono::steady_clock::time_point deadline);
     [[noreturn]] void Fail(const std::string& reason);
-    [[noreturn]] void FailToStart(const std::string& reason);
 
     OfficeSettings settings_;
     HelperProcess helper_;
