@@ -14,7 +14,10 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <sys/stat.h>
 #include <fstream>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -391,6 +394,130 @@ TEST_F(Office, BadDocumentsFailAloneNothingLinkedIsFetchedNoMacroRunsAndAKilledC
     EXPECT_EQ(session.Documents().Size(), 4u);
     converter.Stop();
     EXPECT_EQ(converter.HelperProcessId(), -1);
+}
+
+// A form's fields as qpdf reads them: "name type value page" a line.
+std::string FieldsOf(const std::string& pdf)
+{
+    std::string json = RunProgram({"/usr/bin/qpdf", "--json", "--json-key=acroform", pdf}).out;
+    std::string fields;
+    auto value = [&](const std::string& key, std::size_t from, std::size_t to) {
+        std::size_t at = json.find("\"" + key + "\": ", from);
+        if (at == std::string::npos || at > to)
+            return std::string("?");
+        at += key.size() + 4;
+        std::size_t end = json.find_first_of(",\n", at);
+        std::string found = json.substr(at, end - at);
+        if (found.size() >= 2 && found.front() == '"')
+            found = found.substr(1, found.size() - 2);
+        return found;
+    };
+    for (std::size_t at = json.find("\"annotation\": "); at != std::string::npos;
+         at = json.find("\"annotation\": ", at + 1)) {
+        std::size_t next = json.find("\"annotation\": ", at + 1);
+        std::size_t to = next == std::string::npos ? json.size() : next;
+        fields += value("fullname", at, to) + " " + value("fieldtype", at, to) + " " + value("value", at, to) + " " +
+                  value("pageposfrom1", at, to) + "\n";
+    }
+    return fields;
+}
+
+TEST_F(Office, FormControlsStayFormFieldsWithTheirValues)
+{
+    ScratchDir dir, made;
+    WriteSamplePdf(dir / "plain.pdf", {.pages = {"Plain PDF page"}});
+    WriteFormFodt(dir / "form.fodt");
+    ASSERT_TRUE(ConvertWithLibreOffice({dir / "form.fodt"}, "docx", made.path));
+    ASSERT_EQ(std::rename((made / "form.docx").c_str(), (dir / "word.docx").c_str()), 0);
+
+    RunResult r = RunProgram({Docjoin(), "-w", "0", "-o", "all.pdf", "plain.pdf", "form.fodt", "word.docx"},
+                             {.cwd = dir.path, .timeoutSeconds = 600});
+    EXPECT_EQ(r.err, "");
+    std::string all = dir / "all.pdf";
+    ASSERT_TRUE(QpdfAccepts(all));
+    // A text field and a ticked check box with their widgets on the page of
+    // each document; the second document's fields are renamed, not merged.
+    EXPECT_EQ(FieldsOf(all), "FullName /Tx u:Ada Lovelace 2\n"
+                             "Agreed /Btn /Yes 2\n"
+                             "FullName+1 /Tx u:Ada Lovelace 3\n"
+                             "Agreed+1 /Btn /Yes 3\n");
+    std::vector<std::string> subtypes;
+    for (const auto& page : AnnotationSubtypes(all))
+        subtypes.insert(subtypes.end(), page.begin(), page.end());
+    EXPECT_EQ(subtypes, std::vector<std::string>(4, "/Widget"));
+}
+
+// Every file under folder with its bytes and time of change.
+std::map<std::string, std::string> Snapshot(const std::string& folder)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        struct stat info;
+        if (lstat(entry.path().c_str(), &info) != 0)
+            continue;
+        files[entry.path().string()] = std::to_string(info.st_mtim.tv_sec) + "." +
+                                       std::to_string(info.st_mtim.tv_nsec) +
+                                       (entry.is_regular_file() ? " " + ReadFile(entry.path()) : "");
+    }
+    return files;
+}
+
+std::vector<std::string> Names(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(Office, TheCleanProfileIsMadeOncePerVersionAndNoDocumentTouchesIt)
+{
+    ScratchDir dir, cache;
+    OfficeSettings settings = DefaultOfficeSettings();
+    settings.templates = cache / "dochost";
+    // The template of another LibreOffice, left from before an upgrade.
+    std::filesystem::create_directories(cache / "dochost/libreoffice-profile-0123456789abcdef/user");
+    WriteLetterFodt(dir / "letter.fodt", "A letter.");
+    std::string letter = ReadFile(dir / "letter.fodt");
+    auto converts = [&](OfficeConverter& converter) {
+        std::string pdf = converter.Convert(letter, "fodt");
+        return pdf.rfind("%PDF-", 0) == 0;
+    };
+
+    std::string made;
+    {
+        OfficeConverter first(settings);
+        ASSERT_TRUE(converts(first));
+        std::vector<std::string> names = Names(settings.templates);
+        ASSERT_EQ(names.size(), 1u);
+        EXPECT_EQ(names[0].size(), std::string("libreoffice-profile-").size() + 16) << names[0];
+        EXPECT_NE(names[0], "libreoffice-profile-0123456789abcdef");
+        made = settings.templates + "/" + names[0];
+        EXPECT_TRUE(Exists(made + "/user/registrymodifications.xcu"));
+    }
+
+    // Later converters copy it: what LibreOffice writes while it converts,
+    // and when it ends, goes into their own copies only.
+    auto before = Snapshot(made);
+    {
+        OfficeConverter second(settings);
+        ASSERT_TRUE(converts(second));
+        ASSERT_TRUE(converts(second));
+        second.Stop();
+    }
+    EXPECT_EQ(Snapshot(made), before);
+    EXPECT_EQ(Names(settings.templates).size(), 1u);
+
+    // A template LibreOffice cannot start with is made anew, and the document
+    // converted all the same.
+    std::filesystem::remove_all(made + "/user");
+    WriteFile(made + "/user", "not a folder");
+    {
+        OfficeConverter third(settings);
+        EXPECT_TRUE(converts(third));
+    }
+    EXPECT_TRUE(Exists(made + "/user/registrymodifications.xcu"));
 }
 
 TEST_F(Office, WithoutLibreOfficeAnOfficeDocumentSaysWhatToInstallAndTheRestIsJoined)

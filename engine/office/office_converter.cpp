@@ -1,5 +1,7 @@
 #include "office_converter.h"
 
+#include "office_profile.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -58,6 +60,7 @@ OfficeSettings DefaultOfficeSettings()
         if (value > 0)
             settings.documentLimit = std::chrono::seconds(value);
     }
+    settings.templates = UserTemplateFolder();
     return settings;
 }
 
@@ -70,9 +73,10 @@ OfficeConverter::~OfficeConverter()
     StopHelper(helper_);
 }
 
-void OfficeConverter::Start()
+void OfficeConverter::StartHelper()
 {
-    if (access((settings_.program + "/soffice").c_str(), X_OK) != 0 || access(Python, X_OK) != 0)
+    template_.clear();
+    if (access((settings_.program + "/soffice.bin").c_str(), X_OK) != 0 || access(Python, X_OK) != 0)
         throw std::runtime_error(InstallHint);
     if (access(settings_.helper.c_str(), R_OK) != 0)
         throw std::runtime_error("the office converter " + settings_.helper + " is missing");
@@ -85,7 +89,16 @@ void OfficeConverter::Start()
     if (access(FontCache, R_OK) == 0)
         allowed.readOnly.push_back(FontCache);
     allowed.memoryLimit = settings_.memoryLimit;
-    helper_ = StartSandboxed({Python, settings_.helper, settings_.program}, allowed, true, false);
+    std::vector<std::string> argv = {Python, settings_.helper, settings_.program};
+    // The clean profile to copy, seen read-only.
+    template_ = ReadyProfileTemplate({settings_.templates, settings_.program, Python, settings_.helper,
+                                      settings_.startLimit},
+                                     allowed);
+    if (!template_.empty()) {
+        allowed.readOnly.push_back(template_);
+        argv.push_back(template_);
+    }
+    helper_ = StartSandboxed(argv, allowed, true, false);
     fcntl(helper_.input, F_SETFL, fcntl(helper_.input, F_GETFL) | O_NONBLOCK);
     pending_.clear();
     served_ = 0;
@@ -101,6 +114,20 @@ void OfficeConverter::Start()
         Fail(first.substr(6));
     if (first != "ready")
         Fail("LibreOffice did not start: the office converter answered \"" + first + "\"");
+}
+
+void OfficeConverter::Start()
+{
+    try {
+        StartHelper();
+    } catch (const std::exception&) {
+        if (template_.empty() || timedOut_)
+            throw;
+        // LibreOffice could not start from the profile template (damaged,
+        // say): it is made anew, and LibreOffice started once more.
+        ForgetProfileTemplate(template_);
+        StartHelper();
+    }
 }
 
 void OfficeConverter::Stop()

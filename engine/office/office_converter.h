@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // How the office converter runs.
 struct OfficeSettings {
@@ -22,11 +23,15 @@ struct OfficeSettings {
     unsigned recycleAfter = 100;
     // Address space of the helper and LibreOffice together.
     std::uint64_t memoryLimit = std::uint64_t{4} << 30;
+    // Where the clean profile that every start copies is kept (see
+    // office_profile.h); empty: every start sets a new profile up.
+    std::string templates;
 };
 
 // The settings dochost uses: LibreOffice in /usr/lib/libreoffice/program (or
 // in DOCHOST_OFFICE_PROGRAM), the helper beside the running program, and a
-// time limit per document of DOCHOST_OFFICE_SECONDS when that is set.
+// time limit per document of DOCHOST_OFFICE_SECONDS when that is set, and
+// the profile template in the user's cache folder.
 OfficeSettings DefaultOfficeSettings();
 
 // Converts office documents to PDF with LibreOffice, kept running in a
@@ -55,6 +60,7 @@ public:
 
 private:
     void Start();
+    void StartHelper();
     std::string ReadLine(std::chrono::steady_clock::time_point deadline);
     std::string ReadBytes(std::size_t count, std::chrono::steady_clock::time_point deadline);
     bool Fill(std::chrono::steady_clock::time_point deadline);
@@ -66,6 +72,7 @@ private:
     std::string pending_;  // read from the helper, not yet used
     unsigned served_ = 0;
     bool timedOut_ = false;
+    std::string template_; // the profile template the running helper started from
 };
 
 // The converter of this engine, made at its first use.

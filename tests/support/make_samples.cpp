@@ -132,6 +132,7 @@ int main(int argc, char** argv)
         WriteDeckFodp(folder + "/deck.fodp", {"Slide"});
         WriteAutoMacroOdt(folder + "/macro.odt", "Words.");
         WritePasswordOdt(folder + "/locked.odt");
+        WriteFormFodt(folder + "/form.fodt");
         WriteStoredZip(folder + "/letter.docx",
                        {{"[Content_Types].xml",
                          "<Types><Override PartName=\"/word/document.xml\" ContentType=\"application/vnd."

@@ -19,6 +19,7 @@ const char* const OfficeNamespaces =
     " xmlns:svg=\"urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0\""
     " xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\""
     " xmlns:script=\"urn:oasis:names:tc:opendocument:xmlns:script:1.0\""
+    " xmlns:form=\"urn:oasis:names:tc:opendocument:xmlns:form:1.0\""
     " xmlns:ooo=\"http://openoffice.org/2004/office\""
     " xmlns:xlink=\"http://www.w3.org/1999/xlink\""
     " xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\"";
@@ -154,6 +155,28 @@ void WriteLinkedImageFodt(const std::string& path, const std::vector<std::string
                   "\" text:anchor-type=\"as-char\" svg:width=\"4cm\" svg:height=\"3cm\"><draw:image xlink:href=\"" +
                   url + "\" xlink:type=\"simple\" xlink:show=\"embed\" xlink:actuate=\"onLoad\"/></draw:frame></text:p>";
     WriteFile(path, FlatDocument("text", "<office:text><text:p>Linked pictures</text:p>" + frames + "</office:text>"));
+}
+
+void WriteFormFodt(const std::string& path)
+{
+    std::string forms =
+        "<office:forms form:automatic-focus=\"false\" form:apply-design-mode=\"false\"><form:form "
+        "form:name=\"Standard\" form:control-implementation=\"ooo:com.sun.star.form.component.Form\">"
+        "<form:text form:name=\"FullName\" xml:id=\"control1\" form:id=\"control1\" "
+        "form:current-value=\"Ada Lovelace\" "
+        "form:control-implementation=\"ooo:com.sun.star.form.component.TextField\"/>"
+        "<form:checkbox form:name=\"Agreed\" xml:id=\"control2\" form:id=\"control2\" form:label=\"I agree\" "
+        "form:current-state=\"checked\" "
+        "form:control-implementation=\"ooo:com.sun.star.form.component.CheckBox\"/>"
+        "</form:form></office:forms>";
+    WriteFile(path, FlatDocument("text", "<office:text>" + forms +
+                                             "<text:p>A form to fill in.</text:p><text:p>Name: <draw:control "
+                                             "text:anchor-type=\"as-char\" svg:width=\"6cm\" svg:height=\"0.8cm\" "
+                                             "draw:control=\"control1\"/></text:p><text:p><draw:control "
+                                             "text:anchor-type=\"as-char\" svg:width=\"4cm\" svg:height=\"0.8cm\" "
+                                             "draw:control=\"control2\"/></text:p></office:text>",
+                                 // Without a default drawing style LibreOffice drops the controls.
+                                 "<office:styles><style:default-style style:family=\"graphic\"/></office:styles>"));
 }
 
 void WriteAutoMacroOdt(const std::string& path, const std::string& text)

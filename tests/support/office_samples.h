@@ -23,6 +23,9 @@ void WriteTableFods(const std::string& path, const std::vector<std::string>& she
 void WriteDeckFodp(const std::string& path, const std::vector<std::string>& titles, bool hidden = false);
 // A text document whose picture is only linked, at url, not embedded.
 void WriteLinkedImageFodt(const std::string& path, const std::vector<std::string>& urls);
+// A text document with form controls: a text box "FullName" holding "Ada
+// Lovelace" and a ticked check box "Agreed".
+void WriteFormFodt(const std::string& path);
 // A packaged text document (ODT) that says text and holds a Basic library
 // and a load event bound to it (a seed for the fuzz target; LibreOffice makes
 // the document whose macro it would run: make_macro_document.py).
