@@ -28,6 +28,42 @@ std::string Number(double value)
     return s;
 }
 
+QPDFObjectHandle NumberObject(double value)
+{
+    if (value == std::floor(value) && std::fabs(value) < 1e9)
+        return QPDFObjectHandle::newInteger(static_cast<long long>(value));
+    return QPDFObjectHandle::newReal(Number(value));
+}
+
+template <typename Numbers>
+QPDFObjectHandle NumberArray(const Numbers& values)
+{
+    QPDFObjectHandle array = QPDFObjectHandle::newArray();
+    for (auto value : values)
+        array.appendItem(NumberObject(double(value)));
+    return array;
+}
+
+// The filter's parameters, or null where none is set.
+QPDFObjectHandle ParmsObject(const DecodeParms& parms)
+{
+    QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
+    auto put = [&](const char* key, const std::optional<int>& value) {
+        if (value)
+            dict.replaceKey(key, QPDFObjectHandle::newInteger(*value));
+    };
+    put("/Predictor", parms.predictor);
+    put("/Colors", parms.colors);
+    put("/BitsPerComponent", parms.bitsPerComponent);
+    put("/Columns", parms.columns);
+    put("/K", parms.k);
+    put("/Rows", parms.rows);
+    if (parms.encodedByteAlign)
+        dict.replaceKey("/EncodedByteAlign", QPDFObjectHandle::newBool(true));
+    put("/ColorTransform", parms.colorTransform);
+    return dict.getKeys().empty() ? QPDFObjectHandle::newNull() : dict;
+}
+
 QPDFObjectHandle ColorSpace(QPDF& pdf, const Raster& raster)
 {
     const char* device = raster.space == Raster::Space::RGB    ? "/DeviceRGB"
@@ -75,23 +111,19 @@ QPDFObjectHandle ImageXObject(QPDF& pdf, const Raster& raster)
             dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(raster.bitsPerComponent));
     }
     if (!raster.decode.empty())
-        dict.replaceKey("/Decode", QPDFObjectHandle::parse(raster.decode));
+        dict.replaceKey("/Decode", NumberArray(raster.decode));
     if (!raster.colorKey.empty())
-        dict.replaceKey("/Mask", QPDFObjectHandle::parse(raster.colorKey));
+        dict.replaceKey("/Mask", NumberArray(raster.colorKey));
     if (!raster.matte.empty())
-        dict.replaceKey("/Matte", QPDFObjectHandle::parse(raster.matte));
+        dict.replaceKey("/Matte", NumberArray(raster.matte));
 
     if (raster.filter.empty()) {
         Raster packed = raster;
         packed.softMask = nullptr;
         PackRaster(packed);
-        image.replaceStreamData(packed.data, QPDFObjectHandle::newName(packed.filter),
-                                packed.decodeParms.empty() ? QPDFObjectHandle::newNull()
-                                                           : QPDFObjectHandle::parse(packed.decodeParms));
+        image.replaceStreamData(packed.data, QPDFObjectHandle::newName(packed.filter), ParmsObject(packed.decodeParms));
     } else {
-        QPDFObjectHandle parms =
-            raster.decodeParms.empty() ? QPDFObjectHandle::newNull() : QPDFObjectHandle::parse(raster.decodeParms);
-        image.replaceStreamData(raster.data, QPDFObjectHandle::newName(raster.filter), parms);
+        image.replaceStreamData(raster.data, QPDFObjectHandle::newName(raster.filter), ParmsObject(raster.decodeParms));
     }
     if (raster.softMask != nullptr)
         dict.replaceKey("/SMask", ImageXObject(pdf, *raster.softMask));
@@ -116,38 +148,32 @@ void PackRaster(Raster& raster)
         // Whole-byte samples: filtered rows, which Flate packs much tighter.
         std::size_t bpp = std::size_t(Components(raster)) * std::size_t(raster.bitsPerComponent / 8);
         raster.data = CompressFlate(PngPredict(raster.data, RowBytes(raster), bpp));
-        raster.decodeParms = "<< /Predictor 15 /Colors " + std::to_string(Components(raster)) +
-                             " /BitsPerComponent " + std::to_string(raster.bitsPerComponent) + " /Columns " +
-                             std::to_string(raster.width) + " >>";
+        raster.decodeParms = PngPredictorParms(Components(raster), raster.bitsPerComponent, raster.width);
     } else {
         raster.data = CompressFlate(raster.data);
-        raster.decodeParms.clear();
+        raster.decodeParms = {};
     }
     raster.filter = "/FlateDecode";
 }
 
-void Unpremultiply(std::string& colour, const std::string& alpha, int colours, int bits)
+DecodeParms PngPredictorParms(int colors, int bits, int columns)
 {
-    std::size_t width = bits == 16 ? 2 : 1, pixels = alpha.size() / width;
-    std::uint32_t max = bits == 16 ? 65535 : 255;
-    auto get = [&](const std::string& s, std::size_t i) -> std::uint32_t {
-        return width == 2 ? std::uint32_t(std::uint8_t(s[2 * i])) << 8 | std::uint8_t(s[2 * i + 1])
-                          : std::uint8_t(s[i]);
-    };
-    for (std::size_t p = 0; p < pixels; ++p) {
-        std::uint32_t a = get(alpha, p);
-        if (a == 0 || a == max)
-            continue;
-        for (std::size_t c = p * std::size_t(colours); c < (p + 1) * std::size_t(colours); ++c) {
-            std::uint32_t v = std::min(max, std::uint32_t((std::uint64_t(get(colour, c)) * max + a / 2) / a));
-            if (width == 2) {
-                colour[2 * c] = char(v >> 8);
-                colour[2 * c + 1] = char(v & 0xff);
-            } else {
-                colour[c] = char(v);
-            }
-        }
-    }
+    DecodeParms parms;
+    parms.predictor = 15;
+    parms.colors = colors;
+    parms.bitsPerComponent = bits;
+    parms.columns = columns;
+    return parms;
+}
+
+DecodeParms CcittParms(int k, int columns, int rows, bool encodedByteAlign)
+{
+    DecodeParms parms;
+    parms.k = k;
+    parms.columns = columns;
+    parms.rows = rows;
+    parms.encodedByteAlign = encodedByteAlign;
+    return parms;
 }
 
 int Components(const Raster& raster)

@@ -6,7 +6,9 @@
 // channel, and a codestream of two or four components (grey or RGB with
 // alpha), are stored decoded, colour and a soft mask. The JP2 boxes give the
 // resolution.
+#include "images/byte_cursor.h"
 #include "images/image_import.h"
+#include "images/raster_alpha.h"
 #include "images/raw_limits.h"
 
 #include <algorithm>
@@ -17,37 +19,27 @@
 
 namespace {
 
-struct Input {
-    const std::string* bytes;
-    std::size_t at;
-};
-
 OPJ_SIZE_T ReadBytes(void* buffer, OPJ_SIZE_T size, void* user)
 {
-    Input* in = static_cast<Input*>(user);
-    std::size_t n = std::min<std::size_t>(size, in->bytes->size() - in->at);
-    if (n == 0)
-        return OPJ_SIZE_T(-1);
-    std::memcpy(buffer, in->bytes->data() + in->at, n);
-    in->at += n;
-    return n;
+    std::size_t n = static_cast<ByteCursor*>(user)->CopyOut(buffer, size);
+    return n == 0 ? OPJ_SIZE_T(-1) : n;
 }
 
 OPJ_OFF_T SkipBytes(OPJ_OFF_T count, void* user)
 {
-    Input* in = static_cast<Input*>(user);
-    if (count < 0 || std::size_t(count) > in->bytes->size() - in->at)
+    ByteCursor* in = static_cast<ByteCursor*>(user);
+    if (count < 0 || !in->Has(std::size_t(count)))
         return -1;
-    in->at += std::size_t(count);
+    in->Skip(std::size_t(count));
     return count;
 }
 
 OPJ_BOOL SeekTo(OPJ_OFF_T offset, void* user)
 {
-    Input* in = static_cast<Input*>(user);
-    if (offset < 0 || std::size_t(offset) > in->bytes->size())
+    ByteCursor* in = static_cast<ByteCursor*>(user);
+    if (offset < 0 || !in->Has(std::size_t(offset), 0))
         return OPJ_FALSE;
-    in->at = std::size_t(offset);
+    in->Seek(std::size_t(offset));
     return OPJ_TRUE;
 }
 
@@ -63,12 +55,10 @@ void KeepError(const char* message, void* user)
     }
 }
 
+// A big-endian number of n bytes at offset at; past the end, the codestream is truncated.
 std::uint64_t Be(const std::string& s, std::size_t at, int n)
 {
-    std::uint64_t v = 0;
-    for (int i = 0; i < n; ++i)
-        v = (v << 8) | std::uint8_t(s[at + std::size_t(i)]);
-    return v;
+    return ByteCursor(s, "the JPEG 2000 codestream is truncated").BeAt(at, n);
 }
 
 struct Box {
@@ -255,7 +245,7 @@ struct OpjImage {
 void Decode(const std::string& bytes, bool jp2, OpjImage& out, PixelBudget* budget = nullptr)
 {
     std::string error;
-    Input input{&bytes, 0};
+    ByteCursor input(bytes);
     opj_stream_t* stream = opj_stream_create(1 << 16, OPJ_TRUE);
     opj_stream_set_user_data(stream, &input, nullptr);
     opj_stream_set_user_data_length(stream, bytes.size());
@@ -293,17 +283,10 @@ void PutComponent(const opj_image_comp_t& c, int bits, std::string& out, std::si
     int precision = int(c.prec);
     std::int64_t top = (std::int64_t(1) << precision) - 1, outTop = (1 << bits) - 1;
     std::int64_t offset = c.sgnd ? std::int64_t(1) << (precision - 1) : 0;
-    std::size_t width = std::size_t(bits / 8);
     for (std::size_t i = 0; i < count; ++i) {
         std::int64_t v = std::clamp<std::int64_t>(std::int64_t(c.data[i]) + offset, 0, top);
         std::int64_t scaled = precision == bits ? v : (v * outTop + top / 2) / top;
-        char* p = &out[(i * stride + index) * width];
-        if (bits == 16) {
-            p[0] = char(scaled >> 8);
-            p[1] = char(scaled & 0xff);
-        } else {
-            p[0] = char(scaled);
-        }
+        PutSample(out, i * stride + index, std::uint32_t(scaled), bits / 8);
     }
 }
 
@@ -361,15 +344,11 @@ void StoreDecoded(const opj_image_t& image, bool codestream, Raster& r)
         r.icc.assign(reinterpret_cast<const char*>(image.icc_profile_buf), image.icc_profile_len);
     if (alpha < 0)
         return;
-    r.softMask = std::make_shared<Raster>();
-    Raster& mask = *r.softMask;
-    mask.width = r.width;
-    mask.height = r.height;
-    mask.bitsPerComponent = bits;
-    mask.data.assign(pixels * std::size_t(bits / 8), '\0');
-    PutComponent(image.comps[alpha], bits, mask.data, 0, 1);
+    std::string mask(pixels * std::size_t(bits / 8), '\0');
+    PutComponent(image.comps[alpha], bits, mask, 0, 1);
+    SetSoftMask(r, std::move(mask), bits);
     if (premultiplied)
-        Unpremultiply(r.data, mask.data, int(colours), bits);
+        Unpremultiply(r.data, r.softMask->data, int(colours), bits);
 }
 
 ImagePage Salvaged(const std::string& bytes, bool jp2, ImagePage page, const std::exception& structure)
