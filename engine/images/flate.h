@@ -2,5 +2,12 @@
 
 #include <string>
 
+// How hard zlib works at data, and on what kind of data.
+enum class Deflate {
+    Plain,     // level 6: profiles, bilevel and other packed samples
+    Predicted, // level 6, tuned for rows that PNG predictors filtered (as libpng does)
+    Thorough,  // level 9: palette indices, whose long repeats a longer search finds
+};
+
 // zlib-compressed data as FlateDecode reads it.
-std::string CompressFlate(const std::string& data);
+std::string CompressFlate(const std::string& data, Deflate how = Deflate::Plain);

@@ -93,10 +93,18 @@ QPDFObjectHandle ColorSpace(QPDF& pdf, const Raster& raster)
                                        QPDFObjectHandle::newString(raster.palette)});
 }
 
-QPDFObjectHandle ImageXObject(QPDF& pdf, const Raster& raster)
+QPDFObjectHandle ImageXObject(QPDF& pdf, const Raster& source)
 {
-    if (raster.width <= 0 || raster.height <= 0)
+    if (source.width <= 0 || source.height <= 0)
         throw std::runtime_error("the image has no pixels");
+    // Raw samples are packed first, on a copy, since packing may narrow them.
+    Raster packed;
+    if (source.filter.empty()) {
+        packed = source;
+        packed.softMask = nullptr;
+        PackRaster(packed);
+    }
+    const Raster& raster = source.filter.empty() ? packed : source;
     QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf);
     QPDFObjectHandle dict = image.getDict();
     dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
@@ -117,17 +125,36 @@ QPDFObjectHandle ImageXObject(QPDF& pdf, const Raster& raster)
     if (!raster.matte.empty())
         dict.replaceKey("/Matte", NumberArray(raster.matte));
 
-    if (raster.filter.empty()) {
-        Raster packed = raster;
-        packed.softMask = nullptr;
-        PackRaster(packed);
-        image.replaceStreamData(packed.data, QPDFObjectHandle::newName(packed.filter), ParmsObject(packed.decodeParms));
-    } else {
-        image.replaceStreamData(raster.data, QPDFObjectHandle::newName(raster.filter), ParmsObject(raster.decodeParms));
-    }
-    if (raster.softMask != nullptr)
-        dict.replaceKey("/SMask", ImageXObject(pdf, *raster.softMask));
+    image.replaceStreamData(raster.data, QPDFObjectHandle::newName(raster.filter), ParmsObject(raster.decodeParms));
+    if (source.softMask != nullptr)
+        dict.replaceKey("/SMask", ImageXObject(pdf, *source.softMask));
     return image;
+}
+
+// 8-bit indices into a palette of at most 16 colours packed 4, 2 or 1 bits
+// each, as few as every index fits in: fewer bytes, which also compress better.
+void NarrowIndices(Raster& raster)
+{
+    std::size_t entries = raster.palette.size() / 3;
+    if (raster.bitsPerComponent != 8 || entries > 16)
+        return;
+    int bits = entries <= 2 ? 1 : entries <= 4 ? 2 : 4;
+    unsigned char top = 0;
+    for (char index : raster.data)
+        top = std::max(top, static_cast<unsigned char>(index));
+    if (top >= (1u << bits))
+        return;
+    std::size_t width = std::size_t(raster.width), perByte = std::size_t(8 / bits);
+    std::size_t rowBytes = (width + perByte - 1) / perByte;
+    std::string packed(rowBytes * std::size_t(raster.height), '\0');
+    for (std::size_t y = 0; y < std::size_t(raster.height); ++y) {
+        const char* row = raster.data.data() + y * width;
+        char* out = packed.data() + y * rowBytes;
+        for (std::size_t x = 0; x < width; ++x)
+            out[x / perByte] = char(out[x / perByte] | (std::uint8_t(row[x]) << (8 - bits * int(x % perByte + 1))));
+    }
+    raster.data = std::move(packed);
+    raster.bitsPerComponent = bits;
 }
 
 } // namespace
@@ -144,10 +171,16 @@ void PackRaster(Raster& raster)
     if (raster.data.size() != expected)
         throw std::runtime_error("internal error: raster holds " + std::to_string(raster.data.size()) +
                                  " bytes, not " + std::to_string(expected));
-    if (raster.bitsPerComponent >= 8) {
+    if (raster.space == Raster::Space::Indexed) {
+        // Indices are names of colours, not amounts: predictors only make
+        // them noisier, and a thorough search finds their repeats.
+        NarrowIndices(raster);
+        raster.data = CompressFlate(raster.data, Deflate::Thorough);
+        raster.decodeParms = {};
+    } else if (raster.bitsPerComponent >= 8) {
         // Whole-byte samples: filtered rows, which Flate packs much tighter.
         std::size_t bpp = std::size_t(Components(raster)) * std::size_t(raster.bitsPerComponent / 8);
-        raster.data = CompressFlate(PngPredict(raster.data, RowBytes(raster), bpp));
+        raster.data = CompressFlate(PngPredict(raster.data, RowBytes(raster), bpp), Deflate::Predicted);
         raster.decodeParms = PngPredictorParms(Components(raster), raster.bitsPerComponent, raster.width);
     } else {
         raster.data = CompressFlate(raster.data);
