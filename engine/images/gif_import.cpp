@@ -1,6 +1,8 @@
 // GIF: one page per frame, each composited as a viewer shows it. A single
 // frame that covers the screen keeps its palette, with a colour-key mask for
-// its transparent colour.
+// its transparent colour; a composited frame of at most 256 colours (what is
+// not drawn counting as one, keyed out) is stored with a palette of its own,
+// else as RGB with a soft mask.
 //
 // The file is read twice, record by record: first without decoding, to count
 // its frames and check what they would decode to against the file's budget;
@@ -324,6 +326,65 @@ void Dispose(int disposal, const Area& area, const std::vector<std::uint32_t>& s
     }
 }
 
+// The indices of up to 256 colours, found by open addressing.
+class ColourIndex {
+public:
+    // The colour's index, a new one if need be; -1 once there would be more than 256.
+    int Of(std::uint32_t colour)
+    {
+        std::size_t slot = (colour * 2654435761u) >> (32 - Bits);
+        while (used_[slot]) {
+            if (keys_[slot] == colour)
+                return indices_[slot];
+            slot = (slot + 1) & (Slots - 1);
+        }
+        if (colours.size() == 256)
+            return -1;
+        used_[slot] = true;
+        keys_[slot] = colour;
+        indices_[slot] = std::uint8_t(colours.size());
+        colours.push_back(colour);
+        return int(colours.size() - 1);
+    }
+    std::vector<std::uint32_t> colours; // in the order they were met
+
+private:
+    static constexpr int Bits = 10;
+    static constexpr std::size_t Slots = std::size_t(1) << Bits;
+    bool used_[Slots] = {};
+    std::uint32_t keys_[Slots] = {};
+    std::uint8_t indices_[Slots] = {};
+};
+
+// The screen as indices into a palette of its own, false where it shows more than 256 colours.
+bool IndexedScreen(const Screen& screen, Raster& r)
+{
+    auto index = std::make_unique<ColourIndex>();
+    std::string indices(screen.pixels.size(), '\0');
+    std::uint32_t last = 0;
+    int lastIndex = -1;
+    for (std::size_t i = 0; i < screen.pixels.size(); ++i) {
+        std::uint32_t pixel = screen.pixels[i];
+        if (pixel != last || lastIndex < 0) {
+            lastIndex = index->Of(pixel);
+            if (lastIndex < 0)
+                return false;
+            last = pixel;
+        }
+        indices[i] = char(lastIndex);
+    }
+    r.space = Raster::Space::Indexed;
+    r.bitsPerComponent = 8;
+    r.data = std::move(indices);
+    for (std::size_t i = 0; i < index->colours.size(); ++i) {
+        std::uint32_t colour = index->colours[i];
+        r.palette += {char(colour >> 16), char(colour >> 8), char(colour)};
+        if (colour == 0) // nothing drawn: keyed out
+            r.colorKey = {int(i), int(i)};
+    }
+    return true;
+}
+
 // The screen as RGB, with a soft mask where anything is transparent.
 void RgbScreen(const Screen& screen, Raster& r)
 {
@@ -357,7 +418,8 @@ std::vector<ImagePage> CompositePages(GifFileType* gif, const Plan& plan, PixelB
         ImagePage page;
         page.raster.width = int(screen.width);
         page.raster.height = int(screen.height);
-        RgbScreen(screen, page.raster);
+        if (!IndexedScreen(screen, page.raster))
+            RgbScreen(screen, page.raster);
         SetAspect(gif, page);
         PackRaster(page.raster);
         pages.push_back(std::move(page));
