@@ -10,7 +10,7 @@ std::string CompressFlate(const std::string& data, Deflate how)
     z_stream z{};
     int level = how == Deflate::Thorough ? 9 : 6;
     int strategy = how == Deflate::Predicted ? Z_FILTERED : Z_DEFAULT_STRATEGY;
-    if (deflateInit2(&z, level, Z_DEFLATED, 15, 8, strategy) != Z_OK)
+    if (deflateInit2(&z, level, Z_DEFLATED, 15, 9, strategy) != Z_OK)
         throw std::runtime_error("cannot compress the image data");
     std::string out;
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));

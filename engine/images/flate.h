@@ -8,6 +8,7 @@ enum class Deflate {
     Predicted, // level 6, tuned for rows that PNG predictors filtered (as libpng does)
     Thorough,  // level 9: palette indices, whose long repeats a longer search finds
 };
+// Every kind with zlib's largest memory level, which finds a little more.
 
 // zlib-compressed data as FlateDecode reads it.
 std::string CompressFlate(const std::string& data, Deflate how = Deflate::Plain);
