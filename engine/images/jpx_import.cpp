@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <openjpeg.h>
 #include <stdexcept>
 
@@ -137,23 +138,24 @@ struct Siz {
     throw std::runtime_error("the JPEG 2000 codestream is " + what);
 }
 
-// Walks the codestream's markers: the main header, then each tile-part by
-// its length up to the end marker. Throws with what is wrong.
-Siz CheckCodestream(const std::string& s)
+// The length of the marker segment at from.
+std::size_t SegmentLength(const std::string& s, std::size_t from)
 {
     std::size_t size = s.size();
-    if (size < 4 || Be(s, 0, 2) != 0xff4f || Be(s, 2, 2) != 0xff51)
+    if (size - from < 4)
+        Broken("truncated");
+    std::size_t length = std::size_t(Be(s, from + 2, 2));
+    if (length < 2 || length > size - from - 2)
+        Broken(size - from - 2 < length ? "truncated" : "damaged (a marker's length is wrong)");
+    return length;
+}
+
+// The size marker, first in the main header: the image's size and its tiles.
+Siz ReadSiz(const std::string& s, std::uint64_t& tiles)
+{
+    if (s.size() < 4 || Be(s, 0, 2) != 0xff4f || Be(s, 2, 2) != 0xff51)
         Broken("damaged (no main header)");
-    std::size_t at = 2;
-    auto segment = [&](std::size_t from) -> std::size_t { // the length of the marker segment at from
-        if (size - from < 4)
-            Broken("truncated");
-        std::size_t length = std::size_t(Be(s, from + 2, 2));
-        if (length < 2 || length > size - from - 2)
-            Broken(size - from - 2 < length ? "truncated" : "damaged (a marker's length is wrong)");
-        return length;
-    };
-    std::size_t sizLength = segment(at);
+    std::size_t at = 2, sizLength = SegmentLength(s, at);
     if (sizLength < 41)
         Broken("damaged (its size marker is too short)");
     std::uint64_t xsiz = Be(s, at + 6, 4), ysiz = Be(s, at + 10, 4), xo = Be(s, at + 14, 4), yo = Be(s, at + 18, 4);
@@ -164,24 +166,38 @@ Siz CheckCodestream(const std::string& s)
         Broken("damaged (its size marker is inconsistent)");
     bool eightBit = true;
     for (std::uint64_t c = 0; c < components; ++c)
-        eightBit = eightBit && std::uint8_t(s[at + 40 + 3 * c]) == 7;
-    std::uint64_t tiles = ((xsiz - xto + xt - 1) / xt) * ((ysiz - yto + yt - 1) / yt);
+        eightBit = eightBit && Be(s, at + 40 + 3 * c, 1) == 7;
+    tiles = ((xsiz - xto + xt - 1) / xt) * ((ysiz - yto + yt - 1) / yt);
     if (tiles > 65535)
         Broken("damaged (it declares " + std::to_string(tiles) + " tiles)");
-    at += 2 + sizLength;
+    return {std::uint32_t(xsiz - xo), std::uint32_t(ysiz - yo), std::uint32_t(components), eightBit};
+}
 
-    // The rest of the main header, up to the first tile-part.
+// Passes the marker segments from at up to the first `stop` marker (where
+// it returns), failing with `where` at one of `wrong` or past `end`, and
+// with `ranOut` where fewer than two bytes are left.
+std::size_t SkipSegments(const std::string& s, std::size_t at, std::size_t end, std::uint64_t stop,
+                         std::initializer_list<std::uint64_t> wrong, const char* where, const char* ranOut)
+{
     for (;;) {
-        if (size - at < 2 || std::uint8_t(s[at]) != 0xff)
-            Broken(size - at < 2 ? "truncated" : "damaged (its main header)");
+        if (end - at < 2 || std::uint8_t(s[at]) != 0xff)
+            Broken(end - at < 2 ? ranOut : where);
         std::uint64_t marker = Be(s, at, 2);
-        if (marker == 0xff90)
-            break;
-        if (marker == 0xff93 || marker == 0xffd9)
-            Broken("damaged (its main header)");
-        at += marker >= 0xff30 && marker <= 0xff3f ? 2 : 2 + segment(at);
+        if (marker == stop)
+            return at;
+        if (std::find(wrong.begin(), wrong.end(), marker) != wrong.end())
+            Broken(where);
+        at += marker >= 0xff30 && marker <= 0xff3f ? 2 : 2 + SegmentLength(s, at);
+        if (at > end)
+            Broken(where);
     }
+}
 
+// Each tile-part from at by its length, up to the end marker: every tile
+// has its parts, in order, as many as they declare.
+void CheckTileParts(const std::string& s, std::size_t at, std::uint64_t tiles)
+{
+    std::size_t size = s.size();
     std::vector<unsigned> parts(std::size_t(tiles), 0), declared(std::size_t(tiles), 0);
     bool ended = false;
     while (!ended) {
@@ -190,11 +206,11 @@ Siz CheckCodestream(const std::string& s)
         std::uint64_t marker = Be(s, at, 2);
         if (marker == 0xffd9)
             break;
-        if (marker != 0xff90 || segment(at) != 10)
+        if (marker != 0xff90 || SegmentLength(s, at) != 10)
             Broken("damaged (a tile-part does not start where the one before ends)");
         std::size_t tile = std::size_t(Be(s, at + 4, 2));
         std::uint64_t length = Be(s, at + 6, 4);
-        unsigned index = std::uint8_t(s[at + 10]), count = std::uint8_t(s[at + 11]);
+        unsigned index = unsigned(Be(s, at + 10, 1)), count = unsigned(Be(s, at + 11, 1));
         if (tile >= tiles || index != parts[tile] || (count != 0 && index >= count))
             Broken("damaged (tile-part " + std::to_string(index) + " of tile " + std::to_string(tile) + ")");
         if (length == 0) {
@@ -207,17 +223,9 @@ Siz CheckCodestream(const std::string& s)
         if (length < 14 || length > size - at)
             Broken(length > size - at ? "truncated" : "damaged (a tile-part's length is wrong)");
         // The tile-part's own header runs to its start of data.
-        std::size_t end = at + std::size_t(length), inner = at + 12;
-        for (;;) {
-            if (end - inner < 2 || std::uint8_t(s[inner]) != 0xff)
-                Broken("damaged (a tile-part's header)");
-            std::uint64_t m = Be(s, inner, 2);
-            if (m == 0xff93)
-                break;
-            inner += m >= 0xff30 && m <= 0xff3f ? 2 : 2 + segment(inner);
-            if (inner > end)
-                Broken("damaged (a tile-part's header)");
-        }
+        std::size_t end = at + std::size_t(length);
+        const char* wrongHeader = "damaged (a tile-part's header)";
+        SkipSegments(s, at + 12, end, 0xff93, {}, wrongHeader, wrongHeader);
         ++parts[tile];
         if (count != 0)
             declared[tile] = count;
@@ -228,7 +236,18 @@ Siz CheckCodestream(const std::string& s)
     for (std::size_t t = 0; t < parts.size(); ++t)
         if (parts[t] == 0 || (declared[t] != 0 && parts[t] != declared[t]))
             Broken("truncated (tile " + std::to_string(t) + " is incomplete)");
-    return {std::uint32_t(xsiz - xo), std::uint32_t(ysiz - yo), std::uint32_t(components), eightBit};
+}
+
+// Walks the codestream's markers: the main header, then each tile-part by
+// its length up to the end marker. Throws with what is wrong.
+Siz CheckCodestream(const std::string& s)
+{
+    std::uint64_t tiles = 0;
+    Siz siz = ReadSiz(s, tiles);
+    std::size_t firstTilePart = SkipSegments(s, 4 + SegmentLength(s, 2), s.size(), 0xff90, {0xff93, 0xffd9},
+                                             "damaged (its main header)", "truncated");
+    CheckTileParts(s, firstTilePart, tiles);
+    return siz;
 }
 
 struct OpjImage {
