@@ -388,30 +388,27 @@ ImagePage Salvaged(const std::string& bytes, bool jp2, ImagePage page, const std
     return page;
 }
 
+
+// The codestream of a JP2 file (its first), with the resolution its boxes give.
+std::string Jp2Codestream(const std::string& bytes, ImagePage& page)
+{
+    std::vector<Box> top;
+    if (!Boxes(bytes, 0, bytes.size(), top))
+        throw std::runtime_error("the JPEG 2000 file is truncated or damaged");
+    auto box = std::find_if(top.begin(), top.end(), [](const Box& b) { return b.type == "jp2c"; });
+    if (box == top.end())
+        throw std::runtime_error("the JPEG 2000 file holds no codestream");
+    JpxResolution(bytes, top, page);
+    return bytes.substr(box->start, box->end - box->start);
+}
+
 } // namespace
 
 std::vector<ImagePage> ReadJpx(const std::string& bytes)
 {
     bool jp2 = bytes.compare(0, 4, std::string("\0\0\0\x0c", 4)) == 0;
     ImagePage page;
-    std::string codestream;
-    if (jp2) {
-        std::vector<Box> top;
-        if (!Boxes(bytes, 0, bytes.size(), top))
-            throw std::runtime_error("the JPEG 2000 file is truncated or damaged");
-        bool found = false;
-        for (const Box& box : top) {
-            if (box.type == "jp2c" && !found) {
-                codestream = bytes.substr(box.start, box.end - box.start);
-                found = true;
-            }
-        }
-        if (!found)
-            throw std::runtime_error("the JPEG 2000 file holds no codestream");
-        JpxResolution(bytes, top, page);
-    } else {
-        codestream = bytes;
-    }
+    std::string codestream = jp2 ? Jp2Codestream(bytes, page) : bytes;
     Siz siz;
     try {
         siz = CheckCodestream(codestream);
