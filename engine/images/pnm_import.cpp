@@ -161,6 +161,31 @@ ImagePage ReadPam(Scanner& in)
     return page;
 }
 
+// The samples of a plain (text) PNM image, packed as the raster holds them.
+std::string PlainSamples(Scanner& in, const Raster& r, bool bitmap, std::uint64_t maxval)
+{
+    std::size_t rowBytes = RowBytes(r), perRow = std::size_t(r.width) * std::size_t(Components(r));
+    std::string data(rowBytes * std::size_t(r.height), '\0');
+    for (std::size_t y = 0; y < std::size_t(r.height); ++y) {
+        for (std::size_t i = 0; i < perRow; ++i) {
+            if (bitmap) {
+                // Plain PBM digits need no white space between them.
+                in.SkipSpace();
+                if (in.at >= in.s.size() || (in.s[in.at] != '0' && in.s[in.at] != '1'))
+                    throw std::runtime_error("the PNM file is truncated or damaged");
+                if (in.s[in.at++] == '1')
+                    data[y * rowBytes + i / 8] = char(data[y * rowBytes + i / 8] | (0x80 >> (i % 8)));
+                continue;
+            }
+            std::uint64_t v = in.Number();
+            if (v > maxval)
+                throw std::runtime_error("a PNM sample exceeds the maximum value");
+            PutSample(data, y * perRow + i, std::uint32_t(v), r.bitsPerComponent / 8);
+        }
+    }
+    return data;
+}
+
 ImagePage ReadOne(Scanner& in)
 {
     if (in.s[in.at + 1] == '7')
@@ -192,27 +217,7 @@ ImagePage ReadOne(Scanner& in)
         r.data = in.s.substr(in.at, total);
         in.at += total;
     } else {
-        r.data.assign(total, '\0');
-        std::size_t perRow = std::size_t(width) * channels;
-        for (std::size_t y = 0; y < height; ++y) {
-            for (std::size_t i = 0; i < perRow; ++i) {
-                std::uint64_t v;
-                if (bitmap) {
-                    // Plain PBM digits need no white space between them.
-                    in.SkipSpace();
-                    if (in.at >= in.s.size() || (in.s[in.at] != '0' && in.s[in.at] != '1'))
-                        throw std::runtime_error("the PNM file is truncated or damaged");
-                    v = std::uint64_t(in.s[in.at++] - '0');
-                    if (v)
-                        r.data[y * rowBytes + i / 8] = char(r.data[y * rowBytes + i / 8] | (0x80 >> (i % 8)));
-                    continue;
-                }
-                v = in.Number();
-                if (v > maxval)
-                    throw std::runtime_error("a PNM sample exceeds the maximum value");
-                PutSample(r.data, y * perRow + i, std::uint32_t(v), bits / 8);
-            }
-        }
+        r.data = PlainSamples(in, r, bitmap, maxval);
     }
     if (bitmap) {
         r.decode = {1, 0}; // 1 is black
