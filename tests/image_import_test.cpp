@@ -2,10 +2,12 @@
 // rendered back by poppler at the image's own resolution.
 #include "session.h"
 #include "support/image_corpus.h"
+#include "support/image_writers.h"
 #include "support/pdf_check.h"
 #include "support/process.h"
 #include "support/stderr_capture.h"
 
+#include <gif_lib.h>
 #include <gtest/gtest.h>
 #include <map>
 #include <qpdf/QPDF.hh>
@@ -207,6 +209,109 @@ TEST_F(ImageCorpus, AJoinOfTheWholeCorpusWithABrokenFileKeepsEveryOtherPage)
     QPDF reader;
     reader.processFile(pdf.c_str());
     EXPECT_EQ(int(reader.getAllPages().size()), page - 1);
+}
+
+} // namespace
+
+namespace {
+
+// Frames of 60 colours each, from palettes of their own: composited, no page
+// shows more than 256 colours, counting what is not drawn as one.
+std::vector<GifFrame> FramesOfFewColours()
+{
+    auto frame = [](int width, int height, unsigned seed) {
+        Indexed image;
+        image.indices = Pattern(width, height, 1, 8, seed);
+        for (auto& index : image.indices.samples)
+            index = std::uint16_t(index % 60);
+        for (int c = 0; c < 60; ++c)
+            image.palette += {char(seed * 7 + c * 4), char(c * 3), char(255 - seed - c)};
+        return image;
+    };
+    return {{.image = frame(48, 32, 1), .disposal = DISPOSE_DO_NOT, .transparent = 5},
+            {.image = frame(20, 12, 2), .left = 6, .top = 4, .disposal = DISPOSE_DO_NOT, .transparent = 0},
+            {.image = frame(16, 16, 3), .left = 30, .top = 14, .disposal = DISPOSE_PREVIOUS},
+            {.image = frame(24, 10, 4), .left = 20, .top = 20, .disposal = DISPOSE_DO_NOT, .transparent = 7}};
+}
+
+// Each frame as Pillow composites it, RGBA, one string a frame.
+std::vector<std::string> PillowFrames(const std::string& gif)
+{
+    RunResult r = RunProgram({"/usr/bin/python3", "-c",
+                              "import sys\n"
+                              "from PIL import Image, ImageSequence\n"
+                              "for frame in ImageSequence.Iterator(Image.open(sys.argv[1])):\n"
+                              "    sys.stdout.buffer.write(frame.convert('RGBA').tobytes())\n",
+                              gif});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> frames;
+    for (std::size_t at = 0; at + 48 * 32 * 4 <= r.out.size(); at += 48 * 32 * 4)
+        frames.push_back(r.out.substr(at, 48 * 32 * 4));
+    return frames;
+}
+
+// The image of a page as RGBA: its indices through its palette, keyed out
+// where its colour-key mask says. Fails unless it is an /Indexed image.
+std::string IndexedImageAsRgba(QPDFObjectHandle image)
+{
+    QPDFObjectHandle dict = image.getDict();
+    QPDFObjectHandle space = dict.getKey("/ColorSpace");
+    EXPECT_TRUE(space.isArray() && space.getArrayItem(0).isNameAndEquals("/Indexed"));
+    if (!space.isArray() || !space.getArrayItem(0).isNameAndEquals("/Indexed"))
+        return "";
+    std::string palette = space.getArrayItem(3).getStringValue();
+    int bits = int(dict.getKey("/BitsPerComponent").getIntValue());
+    int width = int(dict.getKey("/Width").getIntValue()), height = int(dict.getKey("/Height").getIntValue());
+    QPDFObjectHandle key = dict.getKey("/Mask");
+    auto buffer = image.getStreamData(qpdf_dl_generalized);
+    const auto* data = buffer->getBuffer();
+    std::size_t rowBytes = (std::size_t(width) * std::size_t(bits) + 7) / 8;
+    EXPECT_EQ(buffer->getSize(), rowBytes * std::size_t(height));
+    std::string rgba;
+    for (int y = 0; y < height && buffer->getSize() == rowBytes * std::size_t(height); ++y) {
+        for (int x = 0; x < width; ++x) {
+            std::size_t bit = std::size_t(x) * std::size_t(bits);
+            int index = (data[std::size_t(y) * rowBytes + bit / 8] >> (8 - bits - int(bit % 8))) & ((1 << bits) - 1);
+            bool keyed = key.isArray() && index >= key.getArrayItem(0).getIntValue() &&
+                         index <= key.getArrayItem(1).getIntValue();
+            if (keyed)
+                rgba.append(4, '\0');
+            else
+                rgba += palette.substr(std::size_t(index) * 3, 3) + '\xff';
+        }
+    }
+    return rgba;
+}
+
+TEST(AnimatedGif, FramesThatFitAPaletteAreStoredIndexedAsPillowCompositesThem)
+{
+    ScratchDir dir;
+    std::string gif = dir / "few-colours.gif", pdf = dir / "few-colours.pdf", err;
+    WriteGif(gif, 48, 32, FramesOfFewColours());
+    std::vector<std::string> expected = PillowFrames(gif);
+    ASSERT_EQ(expected.size(), 4u);
+    Session session;
+    ASSERT_TRUE(Convert(session, gif, pdf, err)) << err;
+
+    std::vector<QPDFObjectHandle> images;
+    QPDF reader;
+    reader.processFile(pdf.c_str());
+    for (QPDFObjectHandle page : reader.getAllPages())
+        for (auto& [name, image] : QPDFPageObjectHelper(page).getImages())
+            images.push_back(image);
+    ASSERT_EQ(images.size(), expected.size());
+    for (std::size_t f = 0; f < images.size(); ++f) {
+        SCOPED_TRACE("frame " + std::to_string(f + 1));
+        EXPECT_FALSE(images[f].getDict().hasKey("/SMask"));
+        std::string shown = IndexedImageAsRgba(images[f]);
+        ASSERT_EQ(shown.size(), expected[f].size());
+        // Where a pixel is transparent in both, its colour does not matter.
+        for (std::size_t i = 0; i < shown.size(); i += 4) {
+            if (shown[i + 3] == 0 && expected[f][i + 3] == 0)
+                continue;
+            ASSERT_EQ(shown.substr(i, 4), expected[f].substr(i, 4)) << "pixel " << i / 4;
+        }
+    }
 }
 
 } // namespace

@@ -1,23 +1,19 @@
 #include "images/exif.h"
 
+#include "images/byte_cursor.h"
+
 #include <cstdint>
 
 namespace {
 
+// Numbers of the byte order the TIFF header names; every read is checked before it is made.
 struct TiffReader {
-    const std::string& data;
+    ByteCursor data;
     bool little;
 
-    bool Has(std::size_t at, std::size_t n) const { return at <= data.size() && n <= data.size() - at; }
-    std::uint32_t U16(std::size_t at) const
-    {
-        std::uint8_t a = std::uint8_t(data[at]), b = std::uint8_t(data[at + 1]);
-        return little ? (b << 8 | a) : (a << 8 | b);
-    }
-    std::uint32_t U32(std::size_t at) const
-    {
-        return little ? (U16(at + 2) << 16 | U16(at)) : (U16(at) << 16 | U16(at + 2));
-    }
+    bool Has(std::size_t at, std::size_t n) const { return data.Has(at, n); }
+    std::uint32_t U16(std::size_t at) const { return std::uint32_t(data.NumberAt(at, 2, little)); }
+    std::uint32_t U32(std::size_t at) const { return std::uint32_t(data.NumberAt(at, 4, little)); }
 };
 
 } // namespace
@@ -27,7 +23,7 @@ ExifFacts ReadExif(const std::string& data)
     ExifFacts facts;
     if (data.size() < 8 || !(data.compare(0, 4, "II*\0", 4) == 0 || data.compare(0, 4, "MM\0*", 4) == 0))
         return facts;
-    TiffReader r{data, data[0] == 'I'};
+    TiffReader r{ByteCursor(data), data[0] == 'I'};
     std::size_t ifd = r.U32(4);
     if (!r.Has(ifd, 2))
         return facts;

@@ -3,12 +3,14 @@
 #include <stdexcept>
 #include <zlib.h>
 
-std::string CompressFlate(const std::string& data)
+std::string CompressFlate(const std::string& data, Deflate how)
 {
     // Streamed in pieces: the output grows as it is made, never to the
     // input's whole bound at once.
     z_stream z{};
-    if (deflateInit(&z, 6) != Z_OK)
+    int level = how == Deflate::Thorough ? 7 : 6;
+    int strategy = how == Deflate::Predicted ? Z_FILTERED : Z_DEFAULT_STRATEGY;
+    if (deflateInit2(&z, level, Z_DEFLATED, 15, 9, strategy) != Z_OK)
         throw std::runtime_error("cannot compress the image data");
     std::string out;
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));

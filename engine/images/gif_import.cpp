@@ -1,12 +1,16 @@
 // GIF: one page per frame, each composited as a viewer shows it. A single
 // frame that covers the screen keeps its palette, with a colour-key mask for
-// its transparent colour.
+// its transparent colour; a composited frame of at most 256 colours (what is
+// not drawn counting as one, keyed out) is stored with a palette of its own,
+// else as RGB with a soft mask.
 //
 // The file is read twice, record by record: first without decoding, to count
 // its frames and check what they would decode to against the file's budget;
 // then frame by frame, each drawn on the one screen and stored as its page
 // before the next is read, so that no more than one page is ever held raw.
+#include "images/byte_cursor.h"
 #include "images/image_import.h"
+#include "images/raster_alpha.h"
 #include "images/raw_limits.h"
 
 #include <algorithm>
@@ -16,18 +20,9 @@
 
 namespace {
 
-struct Input {
-    const std::string* bytes;
-    std::size_t at;
-};
-
 int ReadBytes(GifFileType* gif, GifByteType* out, int length)
 {
-    Input* in = static_cast<Input*>(gif->UserData);
-    std::size_t n = std::min<std::size_t>(std::size_t(std::max(length, 0)), in->bytes->size() - in->at);
-    std::memcpy(out, in->bytes->data() + in->at, n);
-    in->at += n;
-    return int(n);
+    return int(static_cast<ByteCursor*>(gif->UserData)->CopyOut(out, std::size_t(std::max(length, 0))));
 }
 
 // giflib's text for an error, which it leaves null for codes it does not know.
@@ -52,7 +47,7 @@ struct GifCloser {
     }
 };
 
-GifCloser Open(Input& input)
+GifCloser Open(ByteCursor& input)
 {
     int error = 0;
     GifCloser closer{DGifOpen(&input, ReadBytes, &error)};
@@ -235,108 +230,215 @@ ImagePage IndexedPage(GifFileType* gif)
             r.data[std::size_t(y) * width + x] = char(indices[x] < palette.count ? indices[x] : 0);
     });
     if (control.transparent >= 0 && control.transparent < palette.count)
-        r.colorKey = "[" + std::to_string(control.transparent) + " " + std::to_string(control.transparent) + "]";
+        r.colorKey = {control.transparent, control.transparent};
     SetAspect(gif, page);
     return page;
+}
+
+// The first pass: the screen's size, the frames' count, what a page costs.
+struct Plan {
+    std::size_t width = 0, height = 0;
+    Survey survey;
+    std::uint64_t pageBytes = 0;
+};
+
+Plan PlanPages(const std::string& bytes, PixelBudget& budget)
+{
+    Plan plan;
+    ByteCursor input(bytes);
+    GifCloser closer = Open(input);
+    plan.width = std::size_t(closer.gif->SWidth);
+    plan.height = std::size_t(closer.gif->SHeight);
+    CheckRawSize(plan.width, plan.height, 32);
+    // Every composited page is colour and alpha; a lone frame is its indices.
+    std::uint64_t compositeBytes = PixelBudget::Bytes(plan.width, plan.height, 32);
+    plan.survey = SurveyFrames(closer.gif, budget, compositeBytes);
+    plan.pageBytes = plan.survey.lone ? PixelBudget::Bytes(plan.width, plan.height, 8) : compositeBytes;
+    budget.Plan(plan.pageBytes); // the first frame's page
+    return plan;
+}
+
+// The screen frames are drawn on: a pixel is 0 where nothing was drawn
+// (transparent), else 0xff000000 | RGB.
+struct Screen {
+    std::size_t width, height;
+    std::vector<std::uint32_t> pixels;
+};
+
+// The part of the screen a frame covers.
+struct Area {
+    std::size_t left, right, top, bottom;
+};
+
+Area Covered(const GifImageDesc& desc, const Screen& screen)
+{
+    auto clamp = [](long v, std::size_t most) { return std::size_t(std::clamp<long>(v, 0, long(most))); };
+    return {clamp(desc.Left, screen.width), clamp(long(desc.Left) + desc.Width, screen.width),
+            clamp(desc.Top, screen.height), clamp(long(desc.Top) + desc.Height, screen.height)};
+}
+
+// The screen's pixels in the area, row after row.
+std::vector<std::uint32_t> SaveArea(const Screen& screen, const Area& area)
+{
+    std::vector<std::uint32_t> saved;
+    for (std::size_t y = area.top; y < area.bottom; ++y) {
+        auto row = screen.pixels.begin() + std::ptrdiff_t(y * screen.width);
+        saved.insert(saved.end(), row + std::ptrdiff_t(area.left), row + std::ptrdiff_t(area.right));
+    }
+    return saved;
+}
+
+// Draws the frame just described over the screen, leaving its transparent pixels.
+void DrawFrame(GifFileType* gif, const FrameControl& control, Screen& screen, std::string& line)
+{
+    const GifImageDesc desc = gif->Image;
+    Palette palette = PaletteOf(gif);
+    std::uint32_t colours[256];
+    for (int i = 0; i < 256; ++i) {
+        // An index past the table shows the table's first colour.
+        const GifColorType& c = palette.colors[i < palette.count ? i : 0];
+        colours[i] = 0xff000000u | std::uint32_t(c.Red) << 16 | std::uint32_t(c.Green) << 8 | c.Blue;
+    }
+    DecodeFrame(gif, line, [&](int y, const std::uint8_t* indices) {
+        long sy = long(desc.Top) + y;
+        if (sy < 0 || sy >= long(screen.height))
+            return;
+        std::uint32_t* row = screen.pixels.data() + std::size_t(sy) * screen.width;
+        for (int x = 0; x < desc.Width; ++x) {
+            long sx = long(desc.Left) + x;
+            if (sx >= 0 && sx < long(screen.width) && indices[x] != control.transparent)
+                row[sx] = colours[indices[x]];
+        }
+    });
+}
+
+// What the frame leaves behind for the next: the background (which viewers
+// show as transparent), the screen as it was before the frame, or the frame.
+void Dispose(int disposal, const Area& area, const std::vector<std::uint32_t>& saved, Screen& screen)
+{
+    std::size_t width = area.right - area.left;
+    for (std::size_t y = area.top, at = 0; y < area.bottom; ++y, at += width) {
+        std::uint32_t* row = screen.pixels.data() + y * screen.width + area.left;
+        if (disposal == DISPOSE_BACKGROUND)
+            std::fill(row, row + width, 0u);
+        else if (disposal == DISPOSE_PREVIOUS)
+            std::copy(saved.begin() + std::ptrdiff_t(at), saved.begin() + std::ptrdiff_t(at + width), row);
+    }
+}
+
+// The indices of up to 256 colours, found by open addressing.
+class ColourIndex {
+public:
+    // The colour's index, a new one if need be; -1 once there would be more than 256.
+    int Of(std::uint32_t colour)
+    {
+        std::size_t slot = (colour * 2654435761u) >> (32 - Bits);
+        while (used_[slot]) {
+            if (keys_[slot] == colour)
+                return indices_[slot];
+            slot = (slot + 1) & (Slots - 1);
+        }
+        if (colours.size() == 256)
+            return -1;
+        used_[slot] = true;
+        keys_[slot] = colour;
+        indices_[slot] = std::uint8_t(colours.size());
+        colours.push_back(colour);
+        return int(colours.size() - 1);
+    }
+    std::vector<std::uint32_t> colours; // in the order they were met
+
+private:
+    static constexpr int Bits = 10;
+    static constexpr std::size_t Slots = std::size_t(1) << Bits;
+    bool used_[Slots] = {};
+    std::uint32_t keys_[Slots] = {};
+    std::uint8_t indices_[Slots] = {};
+};
+
+// The screen as indices into a palette of its own, false where it shows more than 256 colours.
+bool IndexedScreen(const Screen& screen, Raster& r)
+{
+    auto index = std::make_unique<ColourIndex>();
+    std::string indices(screen.pixels.size(), '\0');
+    std::uint32_t last = 0;
+    int lastIndex = -1;
+    for (std::size_t i = 0; i < screen.pixels.size(); ++i) {
+        std::uint32_t pixel = screen.pixels[i];
+        if (pixel != last || lastIndex < 0) {
+            lastIndex = index->Of(pixel);
+            if (lastIndex < 0)
+                return false;
+            last = pixel;
+        }
+        indices[i] = char(lastIndex);
+    }
+    r.space = Raster::Space::Indexed;
+    r.bitsPerComponent = 8;
+    r.data = std::move(indices);
+    for (std::size_t i = 0; i < index->colours.size(); ++i) {
+        std::uint32_t colour = index->colours[i];
+        r.palette += {char(colour >> 16), char(colour >> 8), char(colour)};
+        if (colour == 0) // nothing drawn: keyed out
+            r.colorKey = {int(i), int(i)};
+    }
+    return true;
+}
+
+// The screen as RGB, with a soft mask where anything is transparent.
+void RgbScreen(const Screen& screen, Raster& r)
+{
+    std::string rgba(screen.pixels.size() * 4, '\0');
+    for (std::size_t i = 0; i < screen.pixels.size(); ++i) {
+        std::uint32_t pixel = screen.pixels[i];
+        rgba[4 * i] = char(pixel >> 16);
+        rgba[4 * i + 1] = char(pixel >> 8);
+        rgba[4 * i + 2] = char(pixel);
+        rgba[4 * i + 3] = char(pixel >> 24);
+    }
+    r.space = Raster::Space::RGB;
+    SplitAlpha(rgba.data(), screen.width * 4, 4, 3, true, r);
+}
+
+// Each frame drawn on the screen as the ones before left it, and stored as its page.
+std::vector<ImagePage> CompositePages(GifFileType* gif, const Plan& plan, PixelBudget& budget)
+{
+    Screen screen{plan.width, plan.height, std::vector<std::uint32_t>(plan.width * plan.height, 0u)};
+    std::string line;
+    std::vector<ImagePage> pages;
+    for (int f = 0; f < plan.survey.frames; ++f) {
+        FrameControl control = NextFrame(gif);
+        Area area = Covered(gif->Image, screen);
+        std::vector<std::uint32_t> saved;
+        if (control.disposal == DISPOSE_PREVIOUS)
+            saved = SaveArea(screen, area);
+        DrawFrame(gif, control, screen, line);
+
+        budget.Claim(plan.pageBytes);
+        ImagePage page;
+        page.raster.width = int(screen.width);
+        page.raster.height = int(screen.height);
+        if (!IndexedScreen(screen, page.raster))
+            RgbScreen(screen, page.raster);
+        SetAspect(gif, page);
+        PackRaster(page.raster);
+        pages.push_back(std::move(page));
+        Dispose(control.disposal, area, saved, screen);
+    }
+    return pages;
 }
 
 } // namespace
 
 std::vector<ImagePage> ReadGif(const std::string& bytes)
 {
-    Survey survey;
-    std::size_t width = 0, height = 0;
     PixelBudget budget(bytes.size());
-    std::uint64_t pageBytes = 0;
-    {
-        Input input{&bytes, 0};
-        GifCloser closer = Open(input);
-        width = std::size_t(closer.gif->SWidth);
-        height = std::size_t(closer.gif->SHeight);
-        CheckRawSize(width, height, 32);
-        // Every composited page is colour and alpha; a lone frame is its indices.
-        std::uint64_t compositeBytes = PixelBudget::Bytes(width, height, 32);
-        survey = SurveyFrames(closer.gif, budget, compositeBytes);
-        pageBytes = survey.lone ? PixelBudget::Bytes(width, height, 8) : compositeBytes;
-        budget.Plan(pageBytes); // the first frame's page
-    }
-
-    Input input{&bytes, 0};
+    Plan plan = PlanPages(bytes, budget);
+    ByteCursor input(bytes);
     GifCloser closer = Open(input);
-    GifFileType* gif = closer.gif;
-    if (survey.lone) {
-        budget.Claim(pageBytes);
-        return {IndexedPage(gif)};
+    if (plan.survey.lone) {
+        budget.Claim(plan.pageBytes);
+        return {IndexedPage(closer.gif)};
     }
-
-    // Frames are drawn on a screen of RGBA, transparent where nothing was drawn.
-    std::string screen(width * height * 4, '\0'), saved, line;
-    std::vector<ImagePage> pages;
-    for (int f = 0; f < survey.frames; ++f) {
-        FrameControl control = NextFrame(gif);
-        const GifImageDesc desc = gif->Image;
-        Palette palette = PaletteOf(gif);
-        // The part of the screen the frame covers.
-        std::size_t left = std::size_t(std::clamp<long>(desc.Left, 0, long(width)));
-        std::size_t right = std::size_t(std::clamp<long>(long(desc.Left) + desc.Width, 0, long(width)));
-        std::size_t top = std::size_t(std::clamp<long>(desc.Top, 0, long(height)));
-        std::size_t bottom = std::size_t(std::clamp<long>(long(desc.Top) + desc.Height, 0, long(height)));
-        if (control.disposal == DISPOSE_PREVIOUS) {
-            saved.clear();
-            for (std::size_t y = top; y < bottom; ++y)
-                saved.append(screen, (y * width + left) * 4, (right - left) * 4);
-        }
-        DecodeFrame(gif, line, [&](int y, const std::uint8_t* indices) {
-            long sy = long(desc.Top) + y;
-            if (sy < 0 || sy >= long(height))
-                return;
-            for (int x = 0; x < desc.Width; ++x) {
-                long sx = long(desc.Left) + x;
-                int index = indices[x];
-                if (sx < 0 || sx >= long(width) || index == control.transparent)
-                    continue;
-                if (index >= palette.count)
-                    index = 0;
-                char* p = &screen[(std::size_t(sy) * width + std::size_t(sx)) * 4];
-                p[0] = char(palette.colors[index].Red);
-                p[1] = char(palette.colors[index].Green);
-                p[2] = char(palette.colors[index].Blue);
-                p[3] = char(0xff);
-            }
-        });
-
-        budget.Claim(pageBytes);
-        ImagePage page;
-        Raster& r = page.raster;
-        r.space = Raster::Space::RGB;
-        r.width = int(width);
-        r.height = int(height);
-        r.data.resize(width * height * 3);
-        std::string alpha(width * height, '\0');
-        bool transparent = false;
-        for (std::size_t i = 0; i < width * height; ++i) {
-            std::memcpy(&r.data[3 * i], &screen[4 * i], 3);
-            alpha[i] = screen[4 * i + 3];
-            transparent |= alpha[i] == 0;
-        }
-        if (transparent) {
-            r.softMask = std::make_shared<Raster>();
-            r.softMask->width = r.width;
-            r.softMask->height = r.height;
-            r.softMask->data = std::move(alpha);
-        }
-        SetAspect(gif, page);
-        PackRaster(r);
-        pages.push_back(std::move(page));
-
-        if (control.disposal == DISPOSE_BACKGROUND) {
-            // The frame's area goes back to the background, which viewers show as transparent.
-            for (std::size_t y = top; y < bottom; ++y)
-                std::memset(&screen[(y * width + left) * 4], 0, (right - left) * 4);
-        } else if (control.disposal == DISPOSE_PREVIOUS) {
-            for (std::size_t y = top, at = 0; y < bottom; ++y, at += (right - left) * 4)
-                std::memcpy(&screen[(y * width + left) * 4], saved.data() + at, (right - left) * 4);
-        }
-    }
-    return pages;
+    return CompositePages(closer.gif, plan, budget);
 }

@@ -2,7 +2,9 @@
 // primary one first, with the file's rotation, mirroring and cropping applied.
 // PDF holds neither HEVC nor AV1 data, so the pixels go in losslessly; deeper
 // images stay at 16 bits, alpha becomes a soft mask, an ICC profile is kept.
+#include "images/byte_cursor.h"
 #include "images/image_import.h"
+#include "images/raster_alpha.h"
 #include "images/raw_limits.h"
 
 #include <algorithm>
@@ -32,13 +34,15 @@ struct Image {
     ~Image() { heif_image_release(image); }
 };
 
-// Samples of depth `bits` (up to 16), stored in 16 bits, widened to the full
-// 16-bit range by repeating their high bits, big-endian.
-inline void Put16(std::string& out, std::size_t at, unsigned value, int bits)
+// Samples of depth `bits` (9 to 15), stored in 16 bits big-endian, widened
+// to the full 16-bit range by repeating their high bits.
+void Widen(std::string& samples, int bits)
 {
-    unsigned wide = ((value << (16 - bits)) | (value >> (2 * bits - 16))) & 0xffffu;
-    out[at] = char(wide >> 8);
-    out[at + 1] = char(wide & 0xff);
+    ByteCursor in(samples);
+    for (std::size_t i = 0; i < samples.size() / 2; ++i) {
+        auto value = unsigned(in.BeAt(2 * i, 2));
+        PutSample(samples, i, ((value << (16 - bits)) | (value >> (2 * bits - 16))) & 0xffffu, 2);
+    }
 }
 
 ImagePage DecodeOne(heif_image_handle* handle)
@@ -73,50 +77,19 @@ ImagePage DecodeOne(heif_image_handle* handle)
     r.width = shownWidth;
     r.height = shownHeight;
     r.bitsPerComponent = deep ? 16 : 8;
-    std::size_t count = std::size_t(shownWidth) * std::size_t(shownHeight);
     std::size_t sampleBytes = deep ? 2 : 1;
-    std::size_t channels = alpha ? 4 : 3;
-    if (std::size_t(stride) < std::size_t(shownWidth) * channels * sampleBytes)
+    int channels = alpha ? 4 : 3;
+    if (std::size_t(stride) < std::size_t(shownWidth) * std::size_t(channels) * sampleBytes)
         throw std::runtime_error("the HEIF image cannot be decoded");
-    r.data.resize(count * 3 * sampleBytes);
-    std::string mask;
-    if (alpha)
-        mask.resize(count * sampleBytes);
-    bool opaque = true;
-    unsigned opaqueValue = deep ? (1u << planeBits) - 1 : 255;
-    for (int y = 0; y < shownHeight; ++y) {
-        const std::uint8_t* row = plane + std::size_t(y) * std::size_t(stride);
-        for (int x = 0; x < shownWidth; ++x) {
-            std::size_t i = std::size_t(y) * std::size_t(shownWidth) + std::size_t(x);
-            const std::uint8_t* px = row + std::size_t(x) * channels * sampleBytes;
-            if (!deep) {
-                r.data[3 * i] = char(px[0]);
-                r.data[3 * i + 1] = char(px[1]);
-                r.data[3 * i + 2] = char(px[2]);
-                if (alpha) {
-                    mask[i] = char(px[3]);
-                    opaque &= px[3] == 0xff;
-                }
-                continue;
-            }
-            for (std::size_t c = 0; c < 3; ++c)
-                Put16(r.data, 6 * i + 2 * c, unsigned(px[2 * c] << 8 | px[2 * c + 1]), planeBits);
-            if (alpha) {
-                unsigned a = unsigned(px[6] << 8 | px[7]);
-                Put16(mask, 2 * i, a, planeBits);
-                opaque &= a == opaqueValue;
-            }
-        }
+    SplitAlpha(reinterpret_cast<const char*>(plane), std::size_t(stride), channels, 3, alpha, r,
+               deep ? (1u << planeBits) - 1 : 255);
+    if (deep && planeBits < 16) {
+        Widen(r.data, planeBits);
+        if (r.softMask != nullptr)
+            Widen(r.softMask->data, planeBits);
     }
-    if (alpha && !opaque) {
-        r.softMask = std::make_shared<Raster>();
-        r.softMask->width = r.width;
-        r.softMask->height = r.height;
-        r.softMask->bitsPerComponent = r.bitsPerComponent;
-        r.softMask->data = std::move(mask);
-        if (heif_image_handle_is_premultiplied_alpha(handle))
-            r.softMask->matte = "[0 0 0]";
-    }
+    if (r.softMask != nullptr && heif_image_handle_is_premultiplied_alpha(handle))
+        r.softMask->matte = {0, 0, 0};
     if (heif_image_handle_get_color_profile_type(handle) == heif_color_profile_type_prof ||
         heif_image_handle_get_color_profile_type(handle) == heif_color_profile_type_rICC) {
         std::size_t size = heif_image_handle_get_raw_color_profile_size(handle);

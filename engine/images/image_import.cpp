@@ -1,5 +1,7 @@
 #include "images/image_import.h"
 
+#include "images/byte_cursor.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <stdexcept>
@@ -11,9 +13,7 @@ bool IsHeif(std::string_view head)
 {
     if (head.size() < 16 || head.substr(4, 4) != "ftyp")
         return false;
-    std::size_t box = (std::size_t(std::uint8_t(head[0])) << 24) | (std::size_t(std::uint8_t(head[1])) << 16) |
-                      (std::size_t(std::uint8_t(head[2])) << 8) | std::size_t(std::uint8_t(head[3]));
-    box = std::min(box, head.size());
+    std::size_t box = std::min(std::size_t(ByteCursor(head).BeAt(0, 4)), head.size());
     for (std::size_t at = 8; at + 4 <= box; at += at == 8 ? 8 : 4) {
         std::string_view brand = head.substr(at, 4);
         for (std::string_view known : {"heic", "heix", "hevc", "hevx", "heim", "heis", "mif1", "msf1", "avif", "avis"})

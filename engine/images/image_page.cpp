@@ -28,6 +28,42 @@ std::string Number(double value)
     return s;
 }
 
+QPDFObjectHandle NumberObject(double value)
+{
+    if (value == std::floor(value) && std::fabs(value) < 1e9)
+        return QPDFObjectHandle::newInteger(static_cast<long long>(value));
+    return QPDFObjectHandle::newReal(Number(value));
+}
+
+template <typename Numbers>
+QPDFObjectHandle NumberArray(const Numbers& values)
+{
+    QPDFObjectHandle array = QPDFObjectHandle::newArray();
+    for (auto value : values)
+        array.appendItem(NumberObject(double(value)));
+    return array;
+}
+
+// The filter's parameters, or null where none is set.
+QPDFObjectHandle ParmsObject(const DecodeParms& parms)
+{
+    QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
+    auto put = [&](const char* key, const std::optional<int>& value) {
+        if (value)
+            dict.replaceKey(key, QPDFObjectHandle::newInteger(*value));
+    };
+    put("/Predictor", parms.predictor);
+    put("/Colors", parms.colors);
+    put("/BitsPerComponent", parms.bitsPerComponent);
+    put("/Columns", parms.columns);
+    put("/K", parms.k);
+    put("/Rows", parms.rows);
+    if (parms.encodedByteAlign)
+        dict.replaceKey("/EncodedByteAlign", QPDFObjectHandle::newBool(true));
+    put("/ColorTransform", parms.colorTransform);
+    return dict.getKeys().empty() ? QPDFObjectHandle::newNull() : dict;
+}
+
 QPDFObjectHandle ColorSpace(QPDF& pdf, const Raster& raster)
 {
     const char* device = raster.space == Raster::Space::RGB    ? "/DeviceRGB"
@@ -57,10 +93,18 @@ QPDFObjectHandle ColorSpace(QPDF& pdf, const Raster& raster)
                                        QPDFObjectHandle::newString(raster.palette)});
 }
 
-QPDFObjectHandle ImageXObject(QPDF& pdf, const Raster& raster)
+QPDFObjectHandle ImageXObject(QPDF& pdf, const Raster& source)
 {
-    if (raster.width <= 0 || raster.height <= 0)
+    if (source.width <= 0 || source.height <= 0)
         throw std::runtime_error("the image has no pixels");
+    // Raw samples are packed first, on a copy, since packing may narrow them.
+    Raster packed;
+    if (source.filter.empty()) {
+        packed = source;
+        packed.softMask = nullptr;
+        PackRaster(packed);
+    }
+    const Raster& raster = source.filter.empty() ? packed : source;
     QPDFObjectHandle image = QPDFObjectHandle::newStream(&pdf);
     QPDFObjectHandle dict = image.getDict();
     dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
@@ -75,27 +119,61 @@ QPDFObjectHandle ImageXObject(QPDF& pdf, const Raster& raster)
             dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(raster.bitsPerComponent));
     }
     if (!raster.decode.empty())
-        dict.replaceKey("/Decode", QPDFObjectHandle::parse(raster.decode));
+        dict.replaceKey("/Decode", NumberArray(raster.decode));
     if (!raster.colorKey.empty())
-        dict.replaceKey("/Mask", QPDFObjectHandle::parse(raster.colorKey));
+        dict.replaceKey("/Mask", NumberArray(raster.colorKey));
     if (!raster.matte.empty())
-        dict.replaceKey("/Matte", QPDFObjectHandle::parse(raster.matte));
+        dict.replaceKey("/Matte", NumberArray(raster.matte));
 
-    if (raster.filter.empty()) {
-        Raster packed = raster;
-        packed.softMask = nullptr;
-        PackRaster(packed);
-        image.replaceStreamData(packed.data, QPDFObjectHandle::newName(packed.filter),
-                                packed.decodeParms.empty() ? QPDFObjectHandle::newNull()
-                                                           : QPDFObjectHandle::parse(packed.decodeParms));
-    } else {
-        QPDFObjectHandle parms =
-            raster.decodeParms.empty() ? QPDFObjectHandle::newNull() : QPDFObjectHandle::parse(raster.decodeParms);
-        image.replaceStreamData(raster.data, QPDFObjectHandle::newName(raster.filter), parms);
-    }
-    if (raster.softMask != nullptr)
-        dict.replaceKey("/SMask", ImageXObject(pdf, *raster.softMask));
+    image.replaceStreamData(raster.data, QPDFObjectHandle::newName(raster.filter), ParmsObject(raster.decodeParms));
+    if (source.softMask != nullptr)
+        dict.replaceKey("/SMask", ImageXObject(pdf, *source.softMask));
     return image;
+}
+
+// 8-bit indices into a palette of at most 16 colours packed 4, 2 or 1 bits
+// each, as few as every index fits in: fewer bytes, which also compress better.
+void NarrowIndices(Raster& raster)
+{
+    std::size_t entries = raster.palette.size() / 3;
+    if (raster.bitsPerComponent != 8 || entries > 16)
+        return;
+    int bits = entries <= 2 ? 1 : entries <= 4 ? 2 : 4;
+    unsigned char top = 0;
+    for (char index : raster.data)
+        top = std::max(top, static_cast<unsigned char>(index));
+    if (top >= (1u << bits))
+        return;
+    std::size_t width = std::size_t(raster.width), perByte = std::size_t(8 / bits);
+    std::size_t rowBytes = (width + perByte - 1) / perByte;
+    std::string packed(rowBytes * std::size_t(raster.height), '\0');
+    for (std::size_t y = 0; y < std::size_t(raster.height); ++y) {
+        const char* row = raster.data.data() + y * width;
+        char* out = packed.data() + y * rowBytes;
+        for (std::size_t x = 0; x < width; ++x)
+            out[x / perByte] = char(out[x / perByte] | (std::uint8_t(row[x]) << (8 - bits * int(x % perByte + 1))));
+    }
+    raster.data = std::move(packed);
+    raster.bitsPerComponent = bits;
+}
+
+// Whether PNG predictors make palette indices smaller. Indices are names of
+// colours, not amounts, and filtering mostly makes them noisier; but a
+// palette laid out in order, as a ramp, filters as well as grey does. Tried
+// on bands of rows spread over the image, at a fraction of the whole's cost.
+bool PredictorsHelp(const Raster& raster)
+{
+    constexpr std::size_t Bands = 8, BandRows = 16;
+    std::size_t rowBytes = RowBytes(raster), height = std::size_t(raster.height);
+    std::string sample;
+    for (std::size_t band = 0; band < Bands; ++band) {
+        std::size_t first = height * band / Bands, rows = std::min(BandRows, height - first);
+        if (band > 0 && first < height * (band - 1) / Bands + BandRows)
+            continue; // a short image: its bands would overlap
+        sample.append(raster.data, first * rowBytes, rows * rowBytes);
+    }
+    return CompressFlate(PngPredict(sample, rowBytes, 1), Deflate::Predicted).size() <
+           CompressFlate(sample, Deflate::Plain).size();
 }
 
 } // namespace
@@ -112,42 +190,47 @@ void PackRaster(Raster& raster)
     if (raster.data.size() != expected)
         throw std::runtime_error("internal error: raster holds " + std::to_string(raster.data.size()) +
                                  " bytes, not " + std::to_string(expected));
-    if (raster.bitsPerComponent >= 8) {
+    if (raster.space == Raster::Space::Indexed) {
+        // A thorough search finds the repeats of indices; predictors help
+        // only some of them.
+        NarrowIndices(raster);
+        if (PredictorsHelp(raster)) {
+            raster.data = CompressFlate(PngPredict(raster.data, RowBytes(raster), 1), Deflate::Thorough);
+            raster.decodeParms = PngPredictorParms(1, raster.bitsPerComponent, raster.width);
+        } else {
+            raster.data = CompressFlate(raster.data, Deflate::Thorough);
+            raster.decodeParms = {};
+        }
+    } else if (raster.bitsPerComponent >= 8) {
         // Whole-byte samples: filtered rows, which Flate packs much tighter.
         std::size_t bpp = std::size_t(Components(raster)) * std::size_t(raster.bitsPerComponent / 8);
-        raster.data = CompressFlate(PngPredict(raster.data, RowBytes(raster), bpp));
-        raster.decodeParms = "<< /Predictor 15 /Colors " + std::to_string(Components(raster)) +
-                             " /BitsPerComponent " + std::to_string(raster.bitsPerComponent) + " /Columns " +
-                             std::to_string(raster.width) + " >>";
+        raster.data = CompressFlate(PngPredict(raster.data, RowBytes(raster), bpp), Deflate::Predicted);
+        raster.decodeParms = PngPredictorParms(Components(raster), raster.bitsPerComponent, raster.width);
     } else {
         raster.data = CompressFlate(raster.data);
-        raster.decodeParms.clear();
+        raster.decodeParms = {};
     }
     raster.filter = "/FlateDecode";
 }
 
-void Unpremultiply(std::string& colour, const std::string& alpha, int colours, int bits)
+DecodeParms PngPredictorParms(int colors, int bits, int columns)
 {
-    std::size_t width = bits == 16 ? 2 : 1, pixels = alpha.size() / width;
-    std::uint32_t max = bits == 16 ? 65535 : 255;
-    auto get = [&](const std::string& s, std::size_t i) -> std::uint32_t {
-        return width == 2 ? std::uint32_t(std::uint8_t(s[2 * i])) << 8 | std::uint8_t(s[2 * i + 1])
-                          : std::uint8_t(s[i]);
-    };
-    for (std::size_t p = 0; p < pixels; ++p) {
-        std::uint32_t a = get(alpha, p);
-        if (a == 0 || a == max)
-            continue;
-        for (std::size_t c = p * std::size_t(colours); c < (p + 1) * std::size_t(colours); ++c) {
-            std::uint32_t v = std::min(max, std::uint32_t((std::uint64_t(get(colour, c)) * max + a / 2) / a));
-            if (width == 2) {
-                colour[2 * c] = char(v >> 8);
-                colour[2 * c + 1] = char(v & 0xff);
-            } else {
-                colour[c] = char(v);
-            }
-        }
-    }
+    DecodeParms parms;
+    parms.predictor = 15;
+    parms.colors = colors;
+    parms.bitsPerComponent = bits;
+    parms.columns = columns;
+    return parms;
+}
+
+DecodeParms CcittParms(int k, int columns, int rows, bool encodedByteAlign)
+{
+    DecodeParms parms;
+    parms.k = k;
+    parms.columns = columns;
+    parms.rows = rows;
+    parms.encodedByteAlign = encodedByteAlign;
+    return parms;
 }
 
 int Components(const Raster& raster)

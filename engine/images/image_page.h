@@ -7,6 +7,21 @@
 
 class QPDF;
 
+// The parameters of a stream's filter, each written only where it is set.
+struct DecodeParms {
+    std::optional<int> predictor, colors, bitsPerComponent, columns; // Flate's predictors
+    std::optional<int> k, rows;                                      // CCITT fax
+    bool encodedByteAlign = false;                                   // CCITT fax
+    std::optional<int> colorTransform;                               // DCT
+};
+
+// The parameters of PNG predictors (each row with its own filter) over rows
+// of `columns` pixels of `colors` samples of `bits` bits.
+DecodeParms PngPredictorParms(int colors, int bits, int columns);
+
+// The parameters of CCITT fax data of K `k` (-1 for G4) and the given size.
+DecodeParms CcittParms(int k, int columns, int rows, bool encodedByteAlign = false);
+
 // One raster as it goes into the PDF: either raw samples (rows packed to
 // whole bytes, high bit first, 16-bit samples big-endian), which are stored
 // with Flate, or data already in a form PDF decodes itself.
@@ -21,14 +36,14 @@ struct Raster {
     // "" for raw samples; otherwise "/DCTDecode", "/JPXDecode", "/CCITTFaxDecode"
     // or "/FlateDecode" (with decodeParms), taken as they are.
     std::string filter;
-    std::string decodeParms; // PDF text of the parameters dictionary, if any
-    std::string decode;      // PDF text of a /Decode array, if any
-    std::string colorKey;    // PDF text of a /Mask colour-key array, if any
-    bool jpxOwnSpace = false; // JPX data that carries its own colour space (and alpha)
+    DecodeParms decodeParms;
+    std::vector<double> decode; // /Decode: a low and a high value a component; empty for the default
+    std::vector<int> colorKey;  // /Mask: the range of each component that is not drawn; empty for none
+    bool jpxOwnSpace = false;   // JPX data that carries its own colour space (and alpha)
     std::string data;
 
     std::shared_ptr<Raster> softMask; // 8- or 16-bit Gray alpha, same size
-    std::string matte;                // PDF text of /Matte for premultiplied colour
+    std::vector<double> matte;        // of a soft mask: the colour its raster's colour was premultiplied with
 };
 
 // A page showing one raster at its resolution, each axis on its own.
@@ -50,12 +65,6 @@ std::shared_ptr<QPDF> MakeImageDocument(const std::vector<ImagePage>& pages);
 // stored, so that a reader of many pages holds each page's raw samples only
 // while it makes that page. Data already in a PDF filter is left alone.
 void PackRaster(Raster& raster);
-
-// Colour samples premultiplied by alpha (interleaved, colours a pixel, 8 or
-// 16 bits big-endian, as the alpha samples are) divided by their alpha again,
-// rounded, so that a renderer that multiplies them shows the file's colour
-// exactly. The premultiplied value can always be had back: nothing is lost.
-void Unpremultiply(std::string& colour, const std::string& alpha, int colours, int bits);
 
 // Bytes of one row of raw samples.
 std::size_t RowBytes(const Raster& raster);

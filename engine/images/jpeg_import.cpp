@@ -107,7 +107,7 @@ std::vector<ImagePage> ReadJpeg(const std::string& bytes)
     r.icc = header.icc;
     // Adobe's applications write CMYK JPEG inverted, and mark it so.
     if (header.components == 4 && header.adobe)
-        r.decode = "[1 0 1 0 1 0 1 0]";
+        r.decode = {1, 0, 1, 0, 1, 0, 1, 0};
 
     ExifFacts exif = ReadExif(header.exif);
     if (header.jfif && header.densityUnit != 0 && header.xDensity > 0 && header.yDensity > 0) {

@@ -6,48 +6,41 @@
 // channel, and a codestream of two or four components (grey or RGB with
 // alpha), are stored decoded, colour and a soft mask. The JP2 boxes give the
 // resolution.
+#include "images/byte_cursor.h"
 #include "images/image_import.h"
+#include "images/raster_alpha.h"
 #include "images/raw_limits.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <openjpeg.h>
 #include <stdexcept>
 
 namespace {
 
-struct Input {
-    const std::string* bytes;
-    std::size_t at;
-};
-
 OPJ_SIZE_T ReadBytes(void* buffer, OPJ_SIZE_T size, void* user)
 {
-    Input* in = static_cast<Input*>(user);
-    std::size_t n = std::min<std::size_t>(size, in->bytes->size() - in->at);
-    if (n == 0)
-        return OPJ_SIZE_T(-1);
-    std::memcpy(buffer, in->bytes->data() + in->at, n);
-    in->at += n;
-    return n;
+    std::size_t n = static_cast<ByteCursor*>(user)->CopyOut(buffer, size);
+    return n == 0 ? OPJ_SIZE_T(-1) : n;
 }
 
 OPJ_OFF_T SkipBytes(OPJ_OFF_T count, void* user)
 {
-    Input* in = static_cast<Input*>(user);
-    if (count < 0 || std::size_t(count) > in->bytes->size() - in->at)
+    ByteCursor* in = static_cast<ByteCursor*>(user);
+    if (count < 0 || !in->Has(std::size_t(count)))
         return -1;
-    in->at += std::size_t(count);
+    in->Skip(std::size_t(count));
     return count;
 }
 
 OPJ_BOOL SeekTo(OPJ_OFF_T offset, void* user)
 {
-    Input* in = static_cast<Input*>(user);
-    if (offset < 0 || std::size_t(offset) > in->bytes->size())
+    ByteCursor* in = static_cast<ByteCursor*>(user);
+    if (offset < 0 || !in->Has(std::size_t(offset), 0))
         return OPJ_FALSE;
-    in->at = std::size_t(offset);
+    in->Seek(std::size_t(offset));
     return OPJ_TRUE;
 }
 
@@ -63,12 +56,10 @@ void KeepError(const char* message, void* user)
     }
 }
 
+// A big-endian number of n bytes at offset at; past the end, the codestream is truncated.
 std::uint64_t Be(const std::string& s, std::size_t at, int n)
 {
-    std::uint64_t v = 0;
-    for (int i = 0; i < n; ++i)
-        v = (v << 8) | std::uint8_t(s[at + std::size_t(i)]);
-    return v;
+    return ByteCursor(s, "the JPEG 2000 codestream is truncated").BeAt(at, n);
 }
 
 struct Box {
@@ -147,23 +138,24 @@ struct Siz {
     throw std::runtime_error("the JPEG 2000 codestream is " + what);
 }
 
-// Walks the codestream's markers: the main header, then each tile-part by
-// its length up to the end marker. Throws with what is wrong.
-Siz CheckCodestream(const std::string& s)
+// The length of the marker segment at from.
+std::size_t SegmentLength(const std::string& s, std::size_t from)
 {
     std::size_t size = s.size();
-    if (size < 4 || Be(s, 0, 2) != 0xff4f || Be(s, 2, 2) != 0xff51)
+    if (size - from < 4)
+        Broken("truncated");
+    std::size_t length = std::size_t(Be(s, from + 2, 2));
+    if (length < 2 || length > size - from - 2)
+        Broken(size - from - 2 < length ? "truncated" : "damaged (a marker's length is wrong)");
+    return length;
+}
+
+// The size marker, first in the main header: the image's size and its tiles.
+Siz ReadSiz(const std::string& s, std::uint64_t& tiles)
+{
+    if (s.size() < 4 || Be(s, 0, 2) != 0xff4f || Be(s, 2, 2) != 0xff51)
         Broken("damaged (no main header)");
-    std::size_t at = 2;
-    auto segment = [&](std::size_t from) -> std::size_t { // the length of the marker segment at from
-        if (size - from < 4)
-            Broken("truncated");
-        std::size_t length = std::size_t(Be(s, from + 2, 2));
-        if (length < 2 || length > size - from - 2)
-            Broken(size - from - 2 < length ? "truncated" : "damaged (a marker's length is wrong)");
-        return length;
-    };
-    std::size_t sizLength = segment(at);
+    std::size_t at = 2, sizLength = SegmentLength(s, at);
     if (sizLength < 41)
         Broken("damaged (its size marker is too short)");
     std::uint64_t xsiz = Be(s, at + 6, 4), ysiz = Be(s, at + 10, 4), xo = Be(s, at + 14, 4), yo = Be(s, at + 18, 4);
@@ -174,24 +166,38 @@ Siz CheckCodestream(const std::string& s)
         Broken("damaged (its size marker is inconsistent)");
     bool eightBit = true;
     for (std::uint64_t c = 0; c < components; ++c)
-        eightBit = eightBit && std::uint8_t(s[at + 40 + 3 * c]) == 7;
-    std::uint64_t tiles = ((xsiz - xto + xt - 1) / xt) * ((ysiz - yto + yt - 1) / yt);
+        eightBit = eightBit && Be(s, at + 40 + 3 * c, 1) == 7;
+    tiles = ((xsiz - xto + xt - 1) / xt) * ((ysiz - yto + yt - 1) / yt);
     if (tiles > 65535)
         Broken("damaged (it declares " + std::to_string(tiles) + " tiles)");
-    at += 2 + sizLength;
+    return {std::uint32_t(xsiz - xo), std::uint32_t(ysiz - yo), std::uint32_t(components), eightBit};
+}
 
-    // The rest of the main header, up to the first tile-part.
+// Passes the marker segments from at up to the first `stop` marker (where
+// it returns), failing with `where` at one of `wrong` or past `end`, and
+// with `ranOut` where fewer than two bytes are left.
+std::size_t SkipSegments(const std::string& s, std::size_t at, std::size_t end, std::uint64_t stop,
+                         std::initializer_list<std::uint64_t> wrong, const char* where, const char* ranOut)
+{
     for (;;) {
-        if (size - at < 2 || std::uint8_t(s[at]) != 0xff)
-            Broken(size - at < 2 ? "truncated" : "damaged (its main header)");
+        if (end - at < 2 || std::uint8_t(s[at]) != 0xff)
+            Broken(end - at < 2 ? ranOut : where);
         std::uint64_t marker = Be(s, at, 2);
-        if (marker == 0xff90)
-            break;
-        if (marker == 0xff93 || marker == 0xffd9)
-            Broken("damaged (its main header)");
-        at += marker >= 0xff30 && marker <= 0xff3f ? 2 : 2 + segment(at);
+        if (marker == stop)
+            return at;
+        if (std::find(wrong.begin(), wrong.end(), marker) != wrong.end())
+            Broken(where);
+        at += marker >= 0xff30 && marker <= 0xff3f ? 2 : 2 + SegmentLength(s, at);
+        if (at > end)
+            Broken(where);
     }
+}
 
+// Each tile-part from at by its length, up to the end marker: every tile
+// has its parts, in order, as many as they declare.
+void CheckTileParts(const std::string& s, std::size_t at, std::uint64_t tiles)
+{
+    std::size_t size = s.size();
     std::vector<unsigned> parts(std::size_t(tiles), 0), declared(std::size_t(tiles), 0);
     bool ended = false;
     while (!ended) {
@@ -200,11 +206,11 @@ Siz CheckCodestream(const std::string& s)
         std::uint64_t marker = Be(s, at, 2);
         if (marker == 0xffd9)
             break;
-        if (marker != 0xff90 || segment(at) != 10)
+        if (marker != 0xff90 || SegmentLength(s, at) != 10)
             Broken("damaged (a tile-part does not start where the one before ends)");
         std::size_t tile = std::size_t(Be(s, at + 4, 2));
         std::uint64_t length = Be(s, at + 6, 4);
-        unsigned index = std::uint8_t(s[at + 10]), count = std::uint8_t(s[at + 11]);
+        unsigned index = unsigned(Be(s, at + 10, 1)), count = unsigned(Be(s, at + 11, 1));
         if (tile >= tiles || index != parts[tile] || (count != 0 && index >= count))
             Broken("damaged (tile-part " + std::to_string(index) + " of tile " + std::to_string(tile) + ")");
         if (length == 0) {
@@ -217,17 +223,9 @@ Siz CheckCodestream(const std::string& s)
         if (length < 14 || length > size - at)
             Broken(length > size - at ? "truncated" : "damaged (a tile-part's length is wrong)");
         // The tile-part's own header runs to its start of data.
-        std::size_t end = at + std::size_t(length), inner = at + 12;
-        for (;;) {
-            if (end - inner < 2 || std::uint8_t(s[inner]) != 0xff)
-                Broken("damaged (a tile-part's header)");
-            std::uint64_t m = Be(s, inner, 2);
-            if (m == 0xff93)
-                break;
-            inner += m >= 0xff30 && m <= 0xff3f ? 2 : 2 + segment(inner);
-            if (inner > end)
-                Broken("damaged (a tile-part's header)");
-        }
+        std::size_t end = at + std::size_t(length);
+        const char* wrongHeader = "damaged (a tile-part's header)";
+        SkipSegments(s, at + 12, end, 0xff93, {}, wrongHeader, wrongHeader);
         ++parts[tile];
         if (count != 0)
             declared[tile] = count;
@@ -238,7 +236,18 @@ Siz CheckCodestream(const std::string& s)
     for (std::size_t t = 0; t < parts.size(); ++t)
         if (parts[t] == 0 || (declared[t] != 0 && parts[t] != declared[t]))
             Broken("truncated (tile " + std::to_string(t) + " is incomplete)");
-    return {std::uint32_t(xsiz - xo), std::uint32_t(ysiz - yo), std::uint32_t(components), eightBit};
+}
+
+// Walks the codestream's markers: the main header, then each tile-part by
+// its length up to the end marker. Throws with what is wrong.
+Siz CheckCodestream(const std::string& s)
+{
+    std::uint64_t tiles = 0;
+    Siz siz = ReadSiz(s, tiles);
+    std::size_t firstTilePart = SkipSegments(s, 4 + SegmentLength(s, 2), s.size(), 0xff90, {0xff93, 0xffd9},
+                                             "damaged (its main header)", "truncated");
+    CheckTileParts(s, firstTilePart, tiles);
+    return siz;
 }
 
 struct OpjImage {
@@ -255,7 +264,7 @@ struct OpjImage {
 void Decode(const std::string& bytes, bool jp2, OpjImage& out, PixelBudget* budget = nullptr)
 {
     std::string error;
-    Input input{&bytes, 0};
+    ByteCursor input(bytes);
     opj_stream_t* stream = opj_stream_create(1 << 16, OPJ_TRUE);
     opj_stream_set_user_data(stream, &input, nullptr);
     opj_stream_set_user_data_length(stream, bytes.size());
@@ -293,17 +302,10 @@ void PutComponent(const opj_image_comp_t& c, int bits, std::string& out, std::si
     int precision = int(c.prec);
     std::int64_t top = (std::int64_t(1) << precision) - 1, outTop = (1 << bits) - 1;
     std::int64_t offset = c.sgnd ? std::int64_t(1) << (precision - 1) : 0;
-    std::size_t width = std::size_t(bits / 8);
     for (std::size_t i = 0; i < count; ++i) {
         std::int64_t v = std::clamp<std::int64_t>(std::int64_t(c.data[i]) + offset, 0, top);
         std::int64_t scaled = precision == bits ? v : (v * outTop + top / 2) / top;
-        char* p = &out[(i * stride + index) * width];
-        if (bits == 16) {
-            p[0] = char(scaled >> 8);
-            p[1] = char(scaled & 0xff);
-        } else {
-            p[0] = char(scaled);
-        }
+        PutSample(out, i * stride + index, std::uint32_t(scaled), bits / 8);
     }
 }
 
@@ -361,15 +363,11 @@ void StoreDecoded(const opj_image_t& image, bool codestream, Raster& r)
         r.icc.assign(reinterpret_cast<const char*>(image.icc_profile_buf), image.icc_profile_len);
     if (alpha < 0)
         return;
-    r.softMask = std::make_shared<Raster>();
-    Raster& mask = *r.softMask;
-    mask.width = r.width;
-    mask.height = r.height;
-    mask.bitsPerComponent = bits;
-    mask.data.assign(pixels * std::size_t(bits / 8), '\0');
-    PutComponent(image.comps[alpha], bits, mask.data, 0, 1);
+    std::string mask(pixels * std::size_t(bits / 8), '\0');
+    PutComponent(image.comps[alpha], bits, mask, 0, 1);
+    SetSoftMask(r, std::move(mask), bits);
     if (premultiplied)
-        Unpremultiply(r.data, mask.data, int(colours), bits);
+        Unpremultiply(r.data, r.softMask->data, int(colours), bits);
 }
 
 ImagePage Salvaged(const std::string& bytes, bool jp2, ImagePage page, const std::exception& structure)
@@ -390,30 +388,27 @@ ImagePage Salvaged(const std::string& bytes, bool jp2, ImagePage page, const std
     return page;
 }
 
+
+// The codestream of a JP2 file (its first), with the resolution its boxes give.
+std::string Jp2Codestream(const std::string& bytes, ImagePage& page)
+{
+    std::vector<Box> top;
+    if (!Boxes(bytes, 0, bytes.size(), top))
+        throw std::runtime_error("the JPEG 2000 file is truncated or damaged");
+    auto box = std::find_if(top.begin(), top.end(), [](const Box& b) { return b.type == "jp2c"; });
+    if (box == top.end())
+        throw std::runtime_error("the JPEG 2000 file holds no codestream");
+    JpxResolution(bytes, top, page);
+    return bytes.substr(box->start, box->end - box->start);
+}
+
 } // namespace
 
 std::vector<ImagePage> ReadJpx(const std::string& bytes)
 {
     bool jp2 = bytes.compare(0, 4, std::string("\0\0\0\x0c", 4)) == 0;
     ImagePage page;
-    std::string codestream;
-    if (jp2) {
-        std::vector<Box> top;
-        if (!Boxes(bytes, 0, bytes.size(), top))
-            throw std::runtime_error("the JPEG 2000 file is truncated or damaged");
-        bool found = false;
-        for (const Box& box : top) {
-            if (box.type == "jp2c" && !found) {
-                codestream = bytes.substr(box.start, box.end - box.start);
-                found = true;
-            }
-        }
-        if (!found)
-            throw std::runtime_error("the JPEG 2000 file holds no codestream");
-        JpxResolution(bytes, top, page);
-    } else {
-        codestream = bytes;
-    }
+    std::string codestream = jp2 ? Jp2Codestream(bytes, page) : bytes;
     Siz siz;
     try {
         siz = CheckCodestream(codestream);

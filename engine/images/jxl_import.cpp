@@ -3,6 +3,7 @@
 // data as it is); any other is decoded, one page per shown frame, and stored
 // losslessly: 8 or 16 bits, alpha as a soft mask, the colour profile kept.
 #include "images/image_import.h"
+#include "images/raster_alpha.h"
 #include "images/raw_limits.h"
 
 #include <algorithm>
@@ -184,32 +185,13 @@ std::vector<ImagePage> ReadJxl(const std::string& bytes)
             r.bitsPerComponent = deep ? 16 : 8;
             r.icc = icc;
             std::size_t sample = deep ? 2 : 1;
-            std::size_t count = std::size_t(width * height);
             if (!alpha) {
                 r.data = std::move(pixels);
             } else {
-                std::size_t stride = std::size_t(colors + 1) * sample;
-                r.data.resize(count * std::size_t(colors) * sample);
-                std::string mask(count * sample, '\0');
-                bool opaque = true;
-                for (std::size_t i = 0; i < count; ++i) {
-                    const char* px = &pixels[i * stride];
-                    for (std::size_t b = 0; b < std::size_t(colors) * sample; ++b)
-                        r.data[i * std::size_t(colors) * sample + b] = px[b];
-                    for (std::size_t b = 0; b < sample; ++b) {
-                        mask[i * sample + b] = px[std::size_t(colors) * sample + b];
-                        opaque &= std::uint8_t(px[std::size_t(colors) * sample + b]) == 0xff;
-                    }
-                }
-                if (!opaque) {
-                    r.softMask = std::make_shared<Raster>();
-                    r.softMask->width = r.width;
-                    r.softMask->height = r.height;
-                    r.softMask->bitsPerComponent = r.bitsPerComponent;
-                    r.softMask->data = std::move(mask);
-                    if (info.alpha_premultiplied)
-                        r.softMask->matte = colors == 1 ? "[0]" : "[0 0 0]";
-                }
+                SplitAlpha(pixels.data(), std::size_t(width) * std::size_t(colors + 1) * sample, colors + 1, colors,
+                           true, r);
+                if (r.softMask != nullptr && info.alpha_premultiplied)
+                    r.softMask->matte.assign(std::size_t(colors), 0.0);
             }
             pixels.clear();
             pages.push_back(std::move(page));

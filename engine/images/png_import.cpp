@@ -1,7 +1,9 @@
 // PNG: image data that PDF's Flate predictors read as they are goes in
 // without decoding; interlaced files and those with an alpha channel are
 // decoded with libpng and split into colour and a soft mask.
+#include "images/byte_cursor.h"
 #include "images/image_import.h"
+#include "images/raster_alpha.h"
 #include "images/raw_limits.h"
 
 #include <csetjmp>
@@ -22,12 +24,6 @@ struct PngFile {
     std::uint32_t ppuX = 0, ppuY = 0;
     int unit = 0;
 };
-
-std::uint32_t Be32(const std::string& s, std::size_t at)
-{
-    return (std::uint32_t(std::uint8_t(s[at])) << 24) | (std::uint32_t(std::uint8_t(s[at + 1])) << 16) |
-           (std::uint32_t(std::uint8_t(s[at + 2])) << 8) | std::uint32_t(std::uint8_t(s[at + 3]));
-}
 
 std::string Inflate(const std::string& compressed, std::size_t limit)
 {
@@ -56,46 +52,47 @@ std::string Inflate(const std::string& compressed, std::size_t limit)
 PngFile ParseChunks(const std::string& bytes)
 {
     PngFile png;
-    std::size_t at = 8;
+    ByteCursor in(bytes, "the PNG file is truncated");
+    in.Seek(8);
     bool sawHeader = false, sawEnd = false;
     while (!sawEnd) {
-        if (at + 12 > bytes.size())
+        if (!in.Has(12))
             throw std::runtime_error("the PNG file is truncated");
-        std::uint32_t length = Be32(bytes, at);
-        if (length > bytes.size() - at - 12)
+        std::size_t start = in.At();
+        auto length = std::uint32_t(in.Be(4));
+        if (length > in.Left() - 8)
             throw std::runtime_error("the PNG file is truncated");
-        std::string type = bytes.substr(at + 4, 4);
-        std::string data = bytes.substr(at + 8, length);
-        uLong crc = crc32(0, reinterpret_cast<const Bytef*>(bytes.data() + at + 4), length + 4);
-        if (crc != Be32(bytes, at + 8 + length))
+        std::string type(in.Take(4));
+        ByteCursor data(in.Take(length));
+        uLong crc = crc32(0, reinterpret_cast<const Bytef*>(bytes.data() + start + 4), length + 4);
+        if (crc != in.Be(4))
             throw std::runtime_error("the PNG file is damaged (bad " + type + " checksum)");
-        at += 12 + length;
         if (!sawHeader && type != "IHDR")
             throw std::runtime_error("the PNG file has no header");
         if (type == "IHDR") {
             if (length != 13)
                 throw std::runtime_error("the PNG header is damaged");
             sawHeader = true;
-            png.width = Be32(data, 0);
-            png.height = Be32(data, 4);
-            png.depth = std::uint8_t(data[8]);
-            png.colorType = std::uint8_t(data[9]);
-            png.interlace = std::uint8_t(data[12]);
+            png.width = std::uint32_t(data.BeAt(0, 4));
+            png.height = std::uint32_t(data.BeAt(4, 4));
+            png.depth = data.ByteAt(8);
+            png.colorType = data.ByteAt(9);
+            png.interlace = data.ByteAt(12);
         } else if (type == "PLTE") {
-            png.palette = data;
+            png.palette = data.Bytes();
         } else if (type == "tRNS") {
-            png.transparency = data;
+            png.transparency = data.Bytes();
         } else if (type == "IDAT") {
-            png.idat += data;
+            png.idat += data.Bytes();
         } else if (type == "iCCP") {
-            std::size_t name = data.find('\0');
-            if (name != std::string::npos && name + 2 <= data.size())
-                png.icc = Inflate(data.substr(name + 2), 64u << 20);
+            std::size_t name = data.Bytes().find('\0');
+            if (name != std::string::npos && name + 2 <= data.Size())
+                png.icc = Inflate(std::string(data.Bytes().substr(name + 2)), 64u << 20);
         } else if (type == "pHYs" && length == 9) {
             png.hasPhys = true;
-            png.ppuX = Be32(data, 0);
-            png.ppuY = Be32(data, 4);
-            png.unit = std::uint8_t(data[8]);
+            png.ppuX = std::uint32_t(data.BeAt(0, 4));
+            png.ppuY = std::uint32_t(data.BeAt(4, 4));
+            png.unit = data.ByteAt(8);
         } else if (type == "IEND") {
             sawEnd = true;
         }
@@ -151,23 +148,18 @@ void CheckImageData(const PngFile& png)
 }
 
 // The colour-key mask that the transparency chunk stands for, if one can.
-bool ColorKey(const PngFile& png, std::string& key)
+bool ColorKey(const PngFile& png, std::vector<int>& key)
 {
     const std::string& t = png.transparency;
     if (t.empty())
         return true;
-    if (png.colorType == 0 && t.size() >= 2) {
-        std::string v = std::to_string((std::uint8_t(t[0]) << 8) | std::uint8_t(t[1]));
-        key = "[" + v + " " + v + "]";
-        return true;
-    }
-    if (png.colorType == 2 && t.size() >= 6) {
-        key = "[";
-        for (int i = 0; i < 3; ++i) {
-            std::string v = std::to_string((std::uint8_t(t[2 * i]) << 8) | std::uint8_t(t[2 * i + 1]));
-            key += v + " " + v + " ";
+    int keyed = png.colorType == 0 ? 1 : png.colorType == 2 ? 3 : 0;
+    if (keyed > 0 && t.size() >= 2 * std::size_t(keyed)) {
+        ByteCursor values(t);
+        for (int i = 0; i < keyed; ++i) {
+            int v = int(values.Be(2));
+            key.insert(key.end(), {v, v});
         }
-        key += "]";
         return true;
     }
     if (png.colorType == 3) {
@@ -184,7 +176,7 @@ bool ColorKey(const PngFile& png, std::string& key)
             last = int(i);
         }
         if (first >= 0)
-            key = "[" + std::to_string(first) + " " + std::to_string(last) + "]";
+            key = {first, last};
         return true;
     }
     return true;
@@ -197,18 +189,12 @@ struct Decoded {
     char error[200] = "";
 };
 
-struct Reader {
-    const std::string* bytes;
-    std::size_t at;
-};
-
 void ReadData(png_structp png, png_bytep out, png_size_t length)
 {
-    Reader* reader = static_cast<Reader*>(png_get_io_ptr(png));
-    if (length > reader->bytes->size() - reader->at)
+    ByteCursor* reader = static_cast<ByteCursor*>(png_get_io_ptr(png));
+    if (!reader->Has(length))
         png_error(png, "the PNG file is truncated");
-    std::memcpy(out, reader->bytes->data() + reader->at, length);
-    reader->at += length;
+    reader->CopyOut(out, length);
 }
 
 void OnError(png_structp png, png_const_charp message)
@@ -223,7 +209,7 @@ void OnWarning(png_structp, png_const_charp) {}
 // libpng reports errors by a long jump: nothing here owns memory of its own.
 bool Decode(const std::string& bytes, Decoded& decoded)
 {
-    Reader reader{&bytes, 0};
+    ByteCursor reader(bytes);
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &decoded, OnError, OnWarning);
     if (png == nullptr)
         return false;
@@ -246,24 +232,6 @@ bool Decode(const std::string& bytes, Decoded& decoded)
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
     return true;
-}
-
-// Splits interleaved samples with alpha last into colour and alpha.
-void SplitAlpha(const std::string& pixels, int channels, int bytesPerSample, std::string& color, std::string& alpha)
-{
-    std::size_t pixel = std::size_t(channels) * bytesPerSample;
-    std::size_t count = pixels.size() / pixel;
-    color.resize(count * (pixel - bytesPerSample));
-    alpha.resize(count * bytesPerSample);
-    char* c = color.data();
-    char* a = alpha.data();
-    for (std::size_t i = 0; i < count; ++i) {
-        const char* p = pixels.data() + i * pixel;
-        std::memcpy(c, p, pixel - bytesPerSample);
-        std::memcpy(a, p + pixel - bytesPerSample, bytesPerSample);
-        c += pixel - bytesPerSample;
-        a += bytesPerSample;
-    }
 }
 
 // The alpha of each pixel of a palette image, from the transparency chunk.
@@ -310,14 +278,13 @@ std::vector<ImagePage> ReadPng(const std::string& bytes)
         }
     }
 
-    std::string key;
+    std::vector<int> key;
     bool keyable = ColorKey(png, key);
     int channels = Channels(png.colorType);
     if (png.interlace == 0 && png.colorType != 4 && png.colorType != 6 && keyable) {
         CheckImageData(png);
         r.filter = "/FlateDecode";
-        r.decodeParms = "<< /Predictor 15 /Colors " + std::to_string(channels) + " /BitsPerComponent " +
-                        std::to_string(png.depth) + " /Columns " + std::to_string(png.width) + " >>";
+        r.decodeParms = PngPredictorParms(channels, png.depth, int(png.width));
         r.data = png.idat;
         r.colorKey = key;
         return {page};
@@ -326,20 +293,10 @@ std::vector<ImagePage> ReadPng(const std::string& bytes)
     Decoded decoded;
     if (!Decode(bytes, decoded))
         throw std::runtime_error(std::string("the PNG file is damaged: ") + decoded.error);
-    int sampleBytes = png.depth == 16 ? 2 : 1;
     if (png.colorType == 4 || png.colorType == 6) {
-        auto mask = std::make_shared<Raster>();
-        SplitAlpha(decoded.pixels, channels, sampleBytes, r.data, mask->data);
-        mask->width = r.width;
-        mask->height = r.height;
-        mask->bitsPerComponent = png.depth;
-        r.softMask = mask;
+        SplitAlpha(decoded.pixels.data(), decoded.rowBytes, channels, channels - 1, true, r);
     } else if (png.colorType == 3 && !keyable) {
-        auto mask = std::make_shared<Raster>();
-        mask->data = PaletteAlpha(png, decoded.pixels, decoded.rowBytes);
-        mask->width = r.width;
-        mask->height = r.height;
-        r.softMask = mask;
+        SetSoftMask(r, PaletteAlpha(png, decoded.pixels, decoded.rowBytes));
         r.data = std::move(decoded.pixels);
     } else {
         r.colorKey = key;

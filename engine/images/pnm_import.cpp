@@ -3,7 +3,9 @@
 // go in as they are; a maximum value other than 2^n - 1 is scaled by the
 // image's decode array (PAM's samples are widened to 8 or 16 bits instead,
 // since its alpha becomes a soft mask).
+#include "images/byte_cursor.h"
 #include "images/image_import.h"
+#include "images/raster_alpha.h"
 #include "images/raw_limits.h"
 
 #include <cstdint>
@@ -44,12 +46,30 @@ struct Scanner {
     }
 };
 
-// A PAM header's lines up to ENDHDR, then its raw samples.
-ImagePage ReadPam(Scanner& in)
+// A page of width x height samples of `bits` bits, grey or RGB.
+ImagePage SampledPage(std::uint64_t width, std::uint64_t height, int bits, int colours)
 {
-    in.at += 2;
+    ImagePage page;
+    Raster& r = page.raster;
+    r.width = int(width);
+    r.height = int(height);
+    r.bitsPerComponent = bits;
+    r.space = colours == 3 ? Raster::Space::RGB : Raster::Space::Gray;
+    return page;
+}
+
+struct PamHeader {
     std::uint64_t width = 0, height = 0, depth = 0, maxval = 0;
     std::string tuple;
+};
+
+// A PAM header's lines up to ENDHDR.
+PamHeader ReadPamHeader(Scanner& in)
+{
+    in.at += 2;
+    PamHeader h;
+    std::uint64_t &width = h.width, &height = h.height, &depth = h.depth, &maxval = h.maxval;
+    std::string& tuple = h.tuple;
     for (;;) {
         // One "KEY value" line; comments and blank lines are skipped.
         in.SkipSpace();
@@ -89,6 +109,15 @@ ImagePage ReadPam(Scanner& in)
             throw std::runtime_error("the PAM header holds an unknown line: " + key.substr(0, 40));
         }
     }
+    return h;
+}
+
+// A PAM image: its header, then its raw samples, widened to 8 or 16 bits.
+ImagePage ReadPam(Scanner& in)
+{
+    PamHeader h = ReadPamHeader(in);
+    std::uint64_t width = h.width, height = h.height, depth = h.depth, maxval = h.maxval;
+    const std::string& tuple = h.tuple;
     if (maxval == 0 || maxval > 65535)
         throw std::runtime_error("the PAM maximum value is invalid");
     // The tuple type, or the depth where a writer left the type out.
@@ -114,49 +143,47 @@ ImagePage ReadPam(Scanner& in)
     if (in.s.size() - in.at < total)
         throw std::runtime_error("the PAM file is truncated");
 
-    ImagePage page;
-    Raster& r = page.raster;
-    r.width = int(width);
-    r.height = int(height);
-    r.bitsPerComponent = bits;
-    r.space = colours == 3 ? Raster::Space::RGB : Raster::Space::Gray;
+    ImagePage page = SampledPage(width, height, bits, colours);
+    // Every sample scaled to the full range, then colour and alpha apart.
     std::uint32_t top = (1u << bits) - 1;
-    auto sample = [&](std::size_t i) {
-        const char* p = in.s.data() + in.at + i * std::size_t(bytes);
-        std::uint32_t v = bytes == 2 ? (std::uint32_t(std::uint8_t(p[0])) << 8 | std::uint8_t(p[1])) : std::uint8_t(p[0]);
+    ByteCursor raw(std::string_view(in.s).substr(in.at, total));
+    std::size_t samples = count * std::size_t(depth);
+    std::string pixels(samples * std::size_t(bytes), '\0');
+    for (std::size_t i = 0; i < samples; ++i) {
+        auto v = std::uint32_t(raw.BeAt(i * std::size_t(bytes), bytes));
         if (v > maxval)
             throw std::runtime_error("a PAM sample exceeds the maximum value");
-        return maxval == top ? v : std::uint32_t((std::uint64_t(v) * top + maxval / 2) / maxval);
-    };
-    auto put = [&](std::string& out, std::size_t at, std::uint32_t v) {
-        if (bytes == 2) {
-            out[2 * at] = char(v >> 8);
-            out[2 * at + 1] = char(v & 0xff);
-        } else {
-            out[at] = char(v);
-        }
-    };
-    r.data.assign(count * std::size_t(colours) * std::size_t(bytes), '\0');
-    std::string mask(alpha ? count * std::size_t(bytes) : 0, '\0');
-    bool opaque = true;
-    for (std::size_t i = 0; i < count; ++i) {
-        for (int c = 0; c < colours; ++c)
-            put(r.data, i * std::size_t(colours) + std::size_t(c), sample(i * depth + std::size_t(c)));
-        if (alpha) {
-            std::uint32_t a = sample(i * depth + std::size_t(colours));
-            put(mask, i, a);
-            opaque &= a == top;
-        }
+        PutSample(pixels, i, maxval == top ? v : std::uint32_t((std::uint64_t(v) * top + maxval / 2) / maxval), bytes);
     }
     in.at += total;
-    if (alpha && !opaque) {
-        r.softMask = std::make_shared<Raster>();
-        r.softMask->width = r.width;
-        r.softMask->height = r.height;
-        r.softMask->bitsPerComponent = bits;
-        r.softMask->data = std::move(mask);
-    }
+    SplitAlpha(pixels.data(), std::size_t(width) * std::size_t(depth) * std::size_t(bytes), int(depth), colours, alpha,
+               page.raster);
     return page;
+}
+
+// The samples of a plain (text) PNM image, packed as the raster holds them.
+std::string PlainSamples(Scanner& in, const Raster& r, bool bitmap, std::uint64_t maxval)
+{
+    std::size_t rowBytes = RowBytes(r), perRow = std::size_t(r.width) * std::size_t(Components(r));
+    std::string data(rowBytes * std::size_t(r.height), '\0');
+    for (std::size_t y = 0; y < std::size_t(r.height); ++y) {
+        for (std::size_t i = 0; i < perRow; ++i) {
+            if (bitmap) {
+                // Plain PBM digits need no white space between them.
+                in.SkipSpace();
+                if (in.at >= in.s.size() || (in.s[in.at] != '0' && in.s[in.at] != '1'))
+                    throw std::runtime_error("the PNM file is truncated or damaged");
+                if (in.s[in.at++] == '1')
+                    data[y * rowBytes + i / 8] = char(data[y * rowBytes + i / 8] | (0x80 >> (i % 8)));
+                continue;
+            }
+            std::uint64_t v = in.Number();
+            if (v > maxval)
+                throw std::runtime_error("a PNM sample exceeds the maximum value");
+            PutSample(data, y * perRow + i, std::uint32_t(v), r.bitsPerComponent / 8);
+        }
+    }
+    return data;
 }
 
 ImagePage ReadOne(Scanner& in)
@@ -175,12 +202,8 @@ ImagePage ReadOne(Scanner& in)
     int bits = bitmap ? 1 : maxval < 256 ? 8 : 16;
     CheckRawSize(width, height, std::uint64_t(bits) * channels);
 
-    ImagePage page;
+    ImagePage page = SampledPage(width, height, bits, channels);
     Raster& r = page.raster;
-    r.width = int(width);
-    r.height = int(height);
-    r.bitsPerComponent = bits;
-    r.space = channels == 3 ? Raster::Space::RGB : Raster::Space::Gray;
     std::size_t rowBytes = RowBytes(r);
     std::size_t total = rowBytes * height;
 
@@ -194,42 +217,14 @@ ImagePage ReadOne(Scanner& in)
         r.data = in.s.substr(in.at, total);
         in.at += total;
     } else {
-        r.data.assign(total, '\0');
-        std::size_t perRow = std::size_t(width) * channels;
-        for (std::size_t y = 0; y < height; ++y) {
-            for (std::size_t i = 0; i < perRow; ++i) {
-                std::uint64_t v;
-                if (bitmap) {
-                    // Plain PBM digits need no white space between them.
-                    in.SkipSpace();
-                    if (in.at >= in.s.size() || (in.s[in.at] != '0' && in.s[in.at] != '1'))
-                        throw std::runtime_error("the PNM file is truncated or damaged");
-                    v = std::uint64_t(in.s[in.at++] - '0');
-                    if (v)
-                        r.data[y * rowBytes + i / 8] = char(r.data[y * rowBytes + i / 8] | (0x80 >> (i % 8)));
-                    continue;
-                }
-                v = in.Number();
-                if (v > maxval)
-                    throw std::runtime_error("a PNM sample exceeds the maximum value");
-                if (bits == 8) {
-                    r.data[y * rowBytes + i] = char(v);
-                } else {
-                    r.data[y * rowBytes + 2 * i] = char(v >> 8);
-                    r.data[y * rowBytes + 2 * i + 1] = char(v & 0xff);
-                }
-            }
-        }
+        r.data = PlainSamples(in, r, bitmap, maxval);
     }
     if (bitmap) {
-        r.decode = "[1 0]"; // 1 is black
+        r.decode = {1, 0}; // 1 is black
     } else if (maxval != 255 && maxval != 65535) {
         double top = double((1u << bits) - 1) / double(maxval);
-        std::string range = "0 " + std::to_string(top) + " ";
-        r.decode = "[";
         for (int c = 0; c < channels; ++c)
-            r.decode += range;
-        r.decode += "]";
+            r.decode.insert(r.decode.end(), {0, top});
     }
     return page;
 }

@@ -2,6 +2,7 @@
 // they are; everything else is decoded with libtiff and stored losslessly.
 #include "images/exif.h"
 #include "images/image_import.h"
+#include "images/raster_alpha.h"
 #include "images/raw_limits.h"
 #include "images/tiff_memory.h"
 
@@ -270,23 +271,7 @@ std::string Widened(TIFF* tiff, const std::string& raw, const Directory& d, int&
 // Splits the first extra sample off as alpha; further extra samples are dropped.
 void SplitSamples(const std::string& pixels, const Directory& d, int colors, bool alpha, Raster& raster)
 {
-    int bytes = d.bits / 8;
-    std::size_t count = std::size_t(d.width) * d.height;
-    std::size_t pixel = std::size_t(d.samples) * bytes, colorBytes = std::size_t(colors) * bytes;
-    raster.data.resize(count * colorBytes);
-    std::string mask(alpha ? count * bytes : 0, '\0');
-    for (std::size_t i = 0; i < count; ++i) {
-        std::memcpy(&raster.data[i * colorBytes], &pixels[i * pixel], colorBytes);
-        if (alpha)
-            std::memcpy(&mask[i * bytes], &pixels[i * pixel + colorBytes], std::size_t(bytes));
-    }
-    if (alpha) {
-        raster.softMask = std::make_shared<Raster>();
-        raster.softMask->width = raster.width;
-        raster.softMask->height = raster.height;
-        raster.softMask->bitsPerComponent = d.bits;
-        raster.softMask->data = std::move(mask);
-    }
+    SplitAlpha(pixels.data(), std::size_t(d.width) * d.samples * (d.bits / 8), d.samples, colors, alpha, raster);
 }
 
 bool CcittPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster& r)
@@ -305,13 +290,11 @@ bool CcittPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster
         TIFFReverseBits(reinterpret_cast<std::uint8_t*>(r.data.data()), tmsize_t(r.data.size()));
     int k = d.compression == COMPRESSION_CCITTFAX4 ? -1 : (options & GROUP3OPT_2DENCODING) ? 1 : 0;
     r.filter = "/CCITTFaxDecode";
-    r.decodeParms = "<< /K " + std::to_string(k) + " /Columns " + std::to_string(d.width) + " /Rows " +
-                    std::to_string(d.height) + ((options & GROUP3OPT_FILLBITS) ? " /EncodedByteAlign true" : "") +
-                    " >>";
+    r.decodeParms = CcittParms(k, int(d.width), int(d.height), (options & GROUP3OPT_FILLBITS) != 0);
     r.bitsPerComponent = 1;
     // The codes' white runs are 0 bits for min-is-white data, which PDF shows as black unless inverted.
     if (d.photometric == PHOTOMETRIC_MINISBLACK)
-        r.decode = "[1 0]";
+        r.decode = {1, 0};
     return true;
 }
 
@@ -356,8 +339,7 @@ bool CcittJoinedStrips(TIFF* tiff, TiffMemory& memory, const Directory& d, Raste
             c = char(~c);
     r.data = EncodeG4(rows, d.width, d.height);
     r.filter = "/CCITTFaxDecode";
-    r.decodeParms =
-        "<< /K -1 /Columns " + std::to_string(d.width) + " /Rows " + std::to_string(d.height) + " >>";
+    r.decodeParms = CcittParms(-1, int(d.width), int(d.height));
     r.bitsPerComponent = 1;
     return true;
 }
@@ -404,7 +386,7 @@ bool JpegPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster&
     r.filter = "/DCTDecode";
     r.data = std::move(jpeg);
     if (d.photometric == PHOTOMETRIC_RGB)
-        r.decodeParms = "<< /ColorTransform 0 >>";
+        r.decodeParms.colorTransform = 0;
     return true;
 }
 
@@ -432,10 +414,7 @@ void ReadAsRgba(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster& r)
             mask[i] = char(TIFFGetA(pixels[i]));
     }
     if (alpha) {
-        r.softMask = std::make_shared<Raster>();
-        r.softMask->width = r.width;
-        r.softMask->height = r.height;
-        r.softMask->data = std::move(mask);
+        SetSoftMask(r, std::move(mask));
         // libtiff hands colour premultiplied by alpha.
         Unpremultiply(r.data, r.softMask->data, 3, 8);
     }
@@ -502,7 +481,7 @@ void ReadSamples(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster& r)
     if (alpha && d.extraTypes[0] == EXTRASAMPLE_ASSOCALPHA && r.softMask != nullptr)
         Unpremultiply(r.data, r.softMask->data, colors, stored.bits);
     if (d.photometric == PHOTOMETRIC_MINISWHITE)
-        r.decode = "[1 0]";
+        r.decode = {1, 0};
     if (d.photometric == PHOTOMETRIC_PALETTE) {
         std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
         if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &red, &green, &blue))

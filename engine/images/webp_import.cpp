@@ -3,6 +3,7 @@
 // An EXIF chunk turns the pages and gives their resolution, as in JPEG.
 #include "images/exif.h"
 #include "images/image_import.h"
+#include "images/raster_alpha.h"
 #include "images/raw_limits.h"
 
 #include <algorithm>
@@ -67,21 +68,7 @@ std::vector<ImagePage> ReadWebP(const std::string& bytes)
         r.space = Raster::Space::RGB;
         r.width = int(info.canvas_width);
         r.height = int(info.canvas_height);
-        std::size_t count = std::size_t(r.width) * r.height;
-        r.data.resize(count * 3);
-        std::string alpha(count, '\0');
-        bool opaque = true;
-        for (std::size_t i = 0; i < count; ++i) {
-            std::memcpy(&r.data[3 * i], rgba + 4 * i, 3);
-            alpha[i] = char(rgba[4 * i + 3]);
-            opaque &= rgba[4 * i + 3] == 0xff;
-        }
-        if (!opaque) {
-            r.softMask = std::make_shared<Raster>();
-            r.softMask->width = r.width;
-            r.softMask->height = r.height;
-            r.softMask->data = std::move(alpha);
-        }
+        SplitAlpha(reinterpret_cast<const char*>(rgba), std::size_t(r.width) * 4, 4, 3, true, r);
         if (exif.xDpi > 0 && exif.yDpi > 0) {
             page.xDpi = exif.xDpi;
             page.yDpi = exif.yDpi;
