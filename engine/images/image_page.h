@@ -31,9 +31,19 @@ struct Raster {
     std::string matte;                // PDF text of /Matte for premultiplied colour
 };
 
+// A raster placed at a pixel offset within a page's raster.
+struct ImagePiece {
+    Raster raster;
+    int x = 0, y = 0; // from the top left corner
+};
+
 // A page showing one raster at its resolution, each axis on its own.
 struct ImagePage {
     Raster raster;
+    // When not empty, the page shows these in the raster's place, each at its
+    // offset and cut at the raster's edges (JPEG strips or tiles kept as they
+    // are); the raster then gives the size alone and holds no data.
+    std::vector<ImagePiece> pieces;
     double xDpi = 96;
     double yDpi = 96;
     int rotate = 0;      // clockwise degrees the page is turned to be shown

@@ -1,7 +1,8 @@
-// TIFF: every page. CCITT fax data and single-strip JPEG go into the PDF as
-// they are; everything else is decoded with libtiff and stored losslessly.
+// TIFF: every page. CCITT fax data and JPEG data go into the PDF as they
+// are; everything else is decoded with libtiff and stored losslessly.
 #include "images/exif.h"
 #include "images/image_import.h"
+#include "images/jpeg_strips.h"
 #include "images/raw_limits.h"
 #include "images/tiff_memory.h"
 
@@ -362,49 +363,120 @@ bool CcittJoinedStrips(TIFF* tiff, TiffMemory& memory, const Directory& d, Raste
     return true;
 }
 
-bool JpegPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster& r)
+std::string RawTile(TIFF* tiff, TiffMemory& memory, ttile_t tile)
 {
-    if (d.compression != COMPRESSION_JPEG || d.bits != 8 || d.tiled || TIFFNumberOfStrips(tiff) != 1 ||
-        (d.planar == PLANARCONFIG_SEPARATE && d.samples > 1) || d.extraCount != 0)
+    tmsize_t size = TIFFRawStripSize(tiff, tile); // a tile's byte count, as a strip's
+    if (size <= 0 || std::uint64_t(size) > memory.input->size())
+        Fail(memory, "the TIFF tile is damaged");
+    std::string raw(std::size_t(size), '\0');
+    if (TIFFReadRawTile(tiff, tile, raw.data(), size) != size)
+        Fail(memory, "the TIFF tile is truncated");
+    return raw;
+}
+
+// JPEG data in strips or tiles goes in as it is, never decoded: strips
+// joined into one stream where a decoder reads exactly what it reads from
+// each strip alone, otherwise each strip or tile its own image, placed edge to
+// edge. False (decode it instead) for data whose colours a PDF reader would
+// take otherwise than libtiff does.
+bool JpegPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, ImagePage& page)
+{
+    Raster& r = page.raster;
+    if (d.compression != COMPRESSION_JPEG || d.bits != 8 || (d.planar == PLANARCONFIG_SEPARATE && d.samples > 1) ||
+        d.extraCount != 0)
         return false;
     int colors;
+    Raster::Space space;
     if (d.photometric == PHOTOMETRIC_YCBCR || d.photometric == PHOTOMETRIC_RGB)
-        colors = 3;
+        colors = 3, space = Raster::Space::RGB;
     else if (d.photometric == PHOTOMETRIC_MINISBLACK)
-        colors = 1;
+        colors = 1, space = Raster::Space::Gray;
     else if (d.photometric == PHOTOMETRIC_SEPARATED && d.inkSet == INKSET_CMYK)
-        colors = 4;
+        colors = 4, space = Raster::Space::CMYK;
     else
         return false;
     if (d.samples != colors)
         return false;
-    std::string strip = RawStrip(tiff, memory, 0);
     std::uint32_t tableLength = 0;
-    void* tables = nullptr;
-    std::string jpeg;
-    if (TIFFGetField(tiff, TIFFTAG_JPEGTABLES, &tableLength, &tables) && tableLength >= 4) {
-        // The tables' stream without its end marker, then the strip without its start marker.
-        jpeg.assign(static_cast<const char*>(tables), tableLength - 2);
-        if (strip.size() < 2)
-            return false;
-        jpeg.append(strip, 2, std::string::npos);
+    void* tableBytes = nullptr;
+    std::string tables;
+    if (TIFFGetField(tiff, TIFFTAG_JPEGTABLES, &tableLength, &tableBytes) && tableBytes != nullptr)
+        tables.assign(static_cast<const char*>(tableBytes), tableLength);
+
+    std::uint32_t pieceWidth = d.width, pieceHeight = d.height;
+    if (d.tiled) {
+        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &pieceWidth);
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &pieceHeight);
     } else {
-        jpeg = strip;
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &pieceHeight);
+        pieceHeight = std::clamp<std::uint32_t>(pieceHeight, 1, d.height);
     }
-    std::vector<ImagePage> parsed;
-    try {
-        parsed = ReadJpeg(jpeg);
-    } catch (const std::exception&) {
-        return false; // not a whole JPEG stream: decode it instead
-    }
-    const Raster& inner = parsed.front().raster;
-    if (inner.width != r.width || inner.height != r.height || Components(inner) != colors)
+    if (pieceWidth == 0 || pieceHeight == 0 || pieceWidth > 65535 || pieceHeight > 65535)
         return false;
-    r.space = inner.space;
+    std::uint64_t across = (d.width + std::uint64_t(pieceWidth) - 1) / pieceWidth;
+    std::uint64_t down = (d.height + std::uint64_t(pieceHeight) - 1) / pieceHeight;
+    std::uint64_t count = d.tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    if (count != across * down)
+        return false;
+
+    // Each piece as a whole JPEG stream, with the size and colours the file says it has.
+    std::vector<std::string> streams;
+    std::vector<JpegLayout> layouts;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        std::string raw = d.tiled ? RawTile(tiff, memory, ttile_t(i)) : RawStrip(tiff, memory, tstrile_t(i));
+        streams.push_back(WholeJpeg(tables, raw));
+        std::optional<JpegLayout> layout = ParseJpeg(streams.back());
+        if (!layout || layout->components != colors)
+            return false;
+        // A piece at the right or bottom edge may be coded at its full size or cut to the image.
+        std::uint32_t x = std::uint32_t(i % across) * pieceWidth, y = std::uint32_t(i / across) * pieceHeight;
+        auto fits = [](int coded, std::uint32_t whole, std::uint32_t left) {
+            return std::uint32_t(coded) == whole || std::uint32_t(coded) == std::min(whole, left);
+        };
+        if (!fits(layout->width, pieceWidth, d.width - x) || !fits(layout->height, pieceHeight, d.height - y))
+            return false;
+        // Colours as libtiff takes them: RGB and CMYK untransformed, YCbCr transformed, whatever the
+        // stream's Adobe marker says (which PDF readers would follow, and which they read
+        // differently for CMYK).
+        if (layout->adobe && (colors == 4 || (colors == 3 && layout->adobeTransform !=
+                                                                 (d.photometric == PHOTOMETRIC_YCBCR ? 1 : 0))))
+            return false;
+        layouts.push_back(*layout);
+    }
+    r.space = space;
+    r.bitsPerComponent = 8;
     r.filter = "/DCTDecode";
-    r.data = std::move(jpeg);
-    if (d.photometric == PHOTOMETRIC_RGB)
-        r.decodeParms = "<< /ColorTransform 0 >>";
+    std::string parms;
+    if (colors == 3)
+        parms = d.photometric == PHOTOMETRIC_RGB ? "<< /ColorTransform 0 >>" : "<< /ColorTransform 1 >>";
+    if (count == 1 && !d.tiled && layouts[0].width == int(d.width) && layouts[0].height == int(d.height)) {
+        r.data = std::move(streams[0]);
+        r.decodeParms = parms;
+        return true;
+    }
+    if (!d.tiled) {
+        std::optional<std::string> joined = JoinJpegStrips(streams, int(pieceHeight));
+        std::optional<JpegLayout> layout = joined ? ParseJpeg(*joined) : std::nullopt;
+        if (layout && layout->width == int(d.width) && layout->height == int(d.height)) {
+            r.data = std::move(*joined);
+            r.decodeParms = parms;
+            return true;
+        }
+    }
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        ImagePiece piece;
+        piece.x = int(i % across) * int(pieceWidth);
+        piece.y = int(i / across) * int(pieceHeight);
+        piece.raster.space = space;
+        piece.raster.icc = r.icc;
+        piece.raster.width = layouts[i].width;
+        piece.raster.height = layouts[i].height;
+        piece.raster.bitsPerComponent = 8;
+        piece.raster.filter = "/DCTDecode";
+        piece.raster.decodeParms = parms;
+        piece.raster.data = std::move(streams[i]);
+        page.pieces.push_back(std::move(piece));
+    }
     return true;
 }
 
@@ -534,7 +606,7 @@ ImagePage ReadPage(TIFF* tiff, TiffMemory& memory)
         r.icc.assign(static_cast<const char*>(icc), iccLength);
 
     if (CcittPassThrough(tiff, memory, d, r) || CcittJoinedStrips(tiff, memory, d, r) ||
-        JpegPassThrough(tiff, memory, d, r))
+        JpegPassThrough(tiff, memory, d, page))
         return page;
     if (d.compression == COMPRESSION_JPEG && d.photometric == PHOTOMETRIC_YCBCR) {
         // Let libtiff's JPEG codec convert to RGB, then read plain samples.
