@@ -3,12 +3,12 @@
 #include <stdexcept>
 #include <zlib.h>
 
-std::string CompressFlate(const std::string& data)
+std::string CompressFlate(const std::string& data, int level)
 {
     // Streamed in pieces: the output grows as it is made, never to the
     // input's whole bound at once.
     z_stream z{};
-    if (deflateInit(&z, 6) != Z_OK)
+    if (deflateInit(&z, level) != Z_OK)
         throw std::runtime_error("cannot compress the image data");
     std::string out;
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
