@@ -322,13 +322,12 @@ bool CcittPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster
         TIFFReverseBits(reinterpret_cast<std::uint8_t*>(r.data.data()), tmsize_t(r.data.size()));
     int k = d.compression == COMPRESSION_CCITTFAX4 ? -1 : (options & GROUP3OPT_2DENCODING) ? 1 : 0;
     r.filter = "/CCITTFaxDecode";
+    // The codes' white runs are 0 bits in TIFF, which min-is-black data shows as black: PDF's
+    // decoder gives 0 bits for black runs unless told that 1 is black.
     r.decodeParms = "<< /K " + std::to_string(k) + " /Columns " + std::to_string(d.width) + " /Rows " +
                     std::to_string(d.height) + ((options & GROUP3OPT_FILLBITS) ? " /EncodedByteAlign true" : "") +
-                    " >>";
+                    (d.photometric == PHOTOMETRIC_MINISBLACK ? " /BlackIs1 true" : "") + " >>";
     r.bitsPerComponent = 1;
-    // The codes' white runs are 0 bits for min-is-white data, which PDF shows as black unless inverted.
-    if (d.photometric == PHOTOMETRIC_MINISBLACK)
-        r.decode = "[1 0]";
     return true;
 }
 
