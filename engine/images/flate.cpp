@@ -3,12 +3,12 @@
 #include <stdexcept>
 #include <zlib.h>
 
-std::string CompressFlate(const std::string& data, int level)
+std::string CompressFlate(const std::string& data, int level, bool runsOnly)
 {
     // Streamed in pieces: the output grows as it is made, never to the
     // input's whole bound at once.
     z_stream z{};
-    if (deflateInit(&z, level) != Z_OK)
+    if (deflateInit2(&z, level, Z_DEFLATED, 15, 8, runsOnly ? Z_RLE : Z_DEFAULT_STRATEGY) != Z_OK)
         throw std::runtime_error("cannot compress the image data");
     std::string out;
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
