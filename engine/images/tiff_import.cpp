@@ -117,17 +117,16 @@ std::string DecodeAll(TIFF* tiff, TiffMemory& memory, const Directory& d)
         std::uint32_t rowsPerStrip = d.height;
         TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
         rowsPerStrip = std::clamp<std::uint32_t>(rowsPerStrip, 1, d.height);
-        std::string buffer(std::size_t(rowsPerStrip) * rowBytes, '\0');
+        // Each strip decoded in its place: libtiff writes no more than it is asked for.
         for (int p = 0; p < planes; ++p) {
             for (std::uint32_t row = 0; row < d.height; row += rowsPerStrip) {
                 std::uint32_t rows = std::min(rowsPerStrip, d.height - row);
                 tmsize_t want = tmsize_t(rows * rowBytes);
                 tstrip_t strip = TIFFComputeStrip(tiff, row, std::uint16_t(p));
                 if (strip >= TIFFNumberOfStrips(tiff) ||
-                    TIFFReadEncodedStrip(tiff, strip, buffer.data(), want) < want)
+                    TIFFReadEncodedStrip(tiff, strip, out.data() + (p * std::size_t(d.height) + row) * rowBytes,
+                                         want) < want)
                     Fail(memory, "the TIFF image data is damaged or truncated");
-                std::memcpy(out.data() + (p * std::size_t(d.height) + row) * rowBytes, buffer.data(),
-                            std::size_t(want));
             }
         }
         return out;
@@ -159,7 +158,7 @@ std::string DecodeAll(TIFF* tiff, TiffMemory& memory, const Directory& d)
 }
 
 // Interleaves separate planes and puts 16-bit samples in PDF's (big-endian) order.
-std::string Interleave(const std::string& planes, const Directory& d)
+std::string Interleave(std::string planes, const Directory& d)
 {
     std::string out;
     int bytes = d.bits / 8;
@@ -170,7 +169,7 @@ std::string Interleave(const std::string& planes, const Directory& d)
             for (int s = 0; s < d.samples; ++s)
                 std::memcpy(&out[(i * d.samples + s) * bytes], &planes[(s * pixels + i) * bytes], std::size_t(bytes));
     } else {
-        out = planes;
+        out = std::move(planes);
     }
     if (d.bits == 16) {
         std::uint16_t probe = 1;
