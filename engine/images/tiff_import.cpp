@@ -430,7 +430,8 @@ bool JpegPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, ImagePa
     std::uint64_t across = (d.width + std::uint64_t(pieceWidth) - 1) / pieceWidth;
     std::uint64_t down = (d.height + std::uint64_t(pieceHeight) - 1) / pieceHeight;
     std::uint64_t count = d.tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
-    if (count != across * down)
+    // Thousands of images on a page would be slow to show: such a file is decoded instead.
+    if (count != across * down || count > 4096)
         return false;
 
     // Each piece as a whole JPEG stream, with the size and colours the file says it has.
