@@ -13,11 +13,14 @@ struct OutlineCopier {
     QPDF& target;
     QPDF& source;
 
+    // A direct value stays direct in the copy: an object of its own for each
+    // bookmark's destination would cost its number, offset and cross-reference
+    // entry in the output.
     QPDFObjectHandle Copy(QPDFObjectHandle value)
     {
-        if (!value.isIndirect())
-            value = source.makeIndirectObject(value);
-        return target.copyForeignObject(value);
+        if (value.isIndirect())
+            return target.copyForeignObject(value);
+        return target.copyForeignObject(source.makeIndirectObject(value)).shallowCopy();
     }
 
     // The new item's destination or action.
