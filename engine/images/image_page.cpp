@@ -198,7 +198,7 @@ std::shared_ptr<QPDF> MakeImageDocument(const std::vector<ImagePage>& pages)
             xobjects.replaceKey("/Im0", ImageXObject(*pdf, page.raster));
             drawing = "q " + matrix + " cm /Im0 Do Q\n";
         } else {
-            // Pixel units from the bottom left corner, the image's rectangle as the clip.
+            // Pixel units from the bottom left corner.
             int w = page.raster.width, h = page.raster.height;
             if (w <= 0 || h <= 0)
                 throw std::runtime_error("the image has no pixels");
@@ -206,7 +206,14 @@ std::shared_ptr<QPDF> MakeImageDocument(const std::vector<ImagePage>& pages)
             std::string pixels = page.mirror ? Number(-width / w, 10) + " 0 0 " + Number(height / h, 10) + " " +
                                                    Number(width) + " 0"
                                              : Number(width / w, 10) + " 0 0 " + Number(height / h, 10) + " 0 0";
-            drawing = "q " + pixels + " cm 0 0 " + std::to_string(w) + " " + std::to_string(h) + " re W n\n";
+            drawing = "q " + pixels + " cm\n";
+            // Pieces that reach past the image are cut at its edge; no clip otherwise, which a
+            // reader would smooth into a faint line along the page's edge.
+            for (const ImagePiece& piece : page.pieces)
+                if (piece.x + piece.raster.width > w || piece.y + piece.raster.height > h) {
+                    drawing += "0 0 " + std::to_string(w) + " " + std::to_string(h) + " re W n\n";
+                    break;
+                }
             for (std::size_t i = 0; i < page.pieces.size(); ++i) {
                 const ImagePiece& piece = page.pieces[i];
                 std::string name = "/Im" + std::to_string(i);
