@@ -47,7 +47,7 @@ struct ImageStream {
     std::string raw;
 };
 
-// The image of each page, as stored.
+// The image of each page, as stored (the first, of a page drawn in pieces).
 std::vector<ImageStream> PageImages(const std::string& pdf)
 {
     QPDF file;
@@ -59,6 +59,7 @@ std::vector<ImageStream> PageImages(const std::string& pdf)
             auto raw = image.getRawStreamData();
             images.push_back({filter.isName() ? filter.getName() : "",
                               std::string(reinterpret_cast<const char*>(raw->getBuffer()), raw->getSize())});
+            break;
         }
     }
     return images;

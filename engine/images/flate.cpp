@@ -8,8 +8,8 @@ std::string CompressFlate(const std::string& data, Deflate how)
     // Streamed in pieces: the output grows as it is made, never to the
     // input's whole bound at once.
     z_stream z{};
-    int level = how == Deflate::Thorough ? 7 : 6;
-    int strategy = how == Deflate::Predicted ? Z_FILTERED : Z_DEFAULT_STRATEGY;
+    int level = how == Deflate::Thorough ? 7 : how == Deflate::Quick ? 3 : how == Deflate::Runs ? 1 : 6;
+    int strategy = how == Deflate::Predicted ? Z_FILTERED : how == Deflate::Runs ? Z_RLE : Z_DEFAULT_STRATEGY;
     if (deflateInit2(&z, level, Z_DEFLATED, 15, 9, strategy) != Z_OK)
         throw std::runtime_error("cannot compress the image data");
     std::string out;

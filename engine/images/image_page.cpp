@@ -17,10 +17,10 @@ namespace {
 constexpr double MaxPageUnits = 14400;
 constexpr double MaxUserUnit = 75000;
 
-std::string Number(double value)
+std::string Number(double value, int decimals = 6)
 {
     char text[64];
-    std::snprintf(text, sizeof text, "%.6f", value);
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
     std::string s = text;
     s.erase(s.find_last_not_of('0') + 1);
     if (s.back() == '.')
@@ -60,6 +60,8 @@ QPDFObjectHandle ParmsObject(const DecodeParms& parms)
     put("/Rows", parms.rows);
     if (parms.encodedByteAlign)
         dict.replaceKey("/EncodedByteAlign", QPDFObjectHandle::newBool(true));
+    if (parms.blackIs1)
+        dict.replaceKey("/BlackIs1", QPDFObjectHandle::newBool(true));
     put("/ColorTransform", parms.colorTransform);
     return dict.getKeys().empty() ? QPDFObjectHandle::newNull() : dict;
 }
@@ -273,15 +275,44 @@ std::shared_ptr<QPDF> MakeImageDocument(const std::vector<ImagePage>& pages)
             throw std::runtime_error("the image is too large for a page at its resolution");
         width /= unit;
         height /= unit;
-        QPDFObjectHandle image = ImageXObject(*pdf, page.raster);
         std::string matrix = page.mirror ? Number(-width) + " 0 0 " + Number(height) + " " + Number(width) + " 0"
                                          : Number(width) + " 0 0 " + Number(height) + " 0 0";
-        QPDFObjectHandle content = QPDFObjectHandle::newStream(pdf.get(), "q " + matrix + " cm /Im0 Do Q\n");
+        QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
+        std::string drawing;
+        if (page.pieces.empty()) {
+            xobjects.replaceKey("/Im0", ImageXObject(*pdf, page.raster));
+            drawing = "q " + matrix + " cm /Im0 Do Q\n";
+        } else {
+            // Pixel units from the bottom left corner.
+            int w = page.raster.width, h = page.raster.height;
+            if (w <= 0 || h <= 0)
+                throw std::runtime_error("the image has no pixels");
+            // Scale factors with the digits to place the last pixel of the largest image exactly.
+            std::string pixels = page.mirror ? Number(-width / w, 10) + " 0 0 " + Number(height / h, 10) + " " +
+                                                   Number(width) + " 0"
+                                             : Number(width / w, 10) + " 0 0 " + Number(height / h, 10) + " 0 0";
+            drawing = "q " + pixels + " cm\n";
+            // Pieces that reach past the image are cut at its edge; no clip otherwise, which a
+            // reader would smooth into a faint line along the page's edge.
+            for (const ImagePiece& piece : page.pieces)
+                if (piece.x + piece.raster.width > w || piece.y + piece.raster.height > h) {
+                    drawing += "0 0 " + std::to_string(w) + " " + std::to_string(h) + " re W n\n";
+                    break;
+                }
+            for (std::size_t i = 0; i < page.pieces.size(); ++i) {
+                const ImagePiece& piece = page.pieces[i];
+                std::string name = "/Im" + std::to_string(i);
+                xobjects.replaceKey(name, ImageXObject(*pdf, piece.raster));
+                drawing += "q " + std::to_string(piece.raster.width) + " 0 0 " + std::to_string(piece.raster.height) +
+                           " " + std::to_string(piece.x) + " " +
+                           std::to_string(h - piece.y - piece.raster.height) + " cm " + name + " Do Q\n";
+            }
+            drawing += "Q\n";
+        }
+        QPDFObjectHandle content = QPDFObjectHandle::newStream(pdf.get(), drawing);
         QPDFObjectHandle pageDict = pdf->makeIndirectObject(QPDFObjectHandle::newDictionary());
         pageDict.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
         pageDict.replaceKey("/MediaBox", QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(0, 0, width, height)));
-        QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
-        xobjects.replaceKey("/Im0", image);
         QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
         resources.replaceKey("/XObject", xobjects);
         pageDict.replaceKey("/Resources", resources);

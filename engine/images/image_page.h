@@ -11,7 +11,7 @@ class QPDF;
 struct DecodeParms {
     std::optional<int> predictor, colors, bitsPerComponent, columns; // Flate's predictors
     std::optional<int> k, rows;                                      // CCITT fax
-    bool encodedByteAlign = false;                                   // CCITT fax
+    bool encodedByteAlign = false, blackIs1 = false;                 // CCITT fax
     std::optional<int> colorTransform;                               // DCT
 };
 
@@ -46,9 +46,19 @@ struct Raster {
     std::vector<double> matte;        // of a soft mask: the colour its raster's colour was premultiplied with
 };
 
+// A raster placed at a pixel offset within a page's raster.
+struct ImagePiece {
+    Raster raster;
+    int x = 0, y = 0; // from the top left corner
+};
+
 // A page showing one raster at its resolution, each axis on its own.
 struct ImagePage {
     Raster raster;
+    // When not empty, the page shows these in the raster's place, each at its
+    // offset and cut at the raster's edges (JPEG strips or tiles kept as they
+    // are); the raster then gives the size alone and holds no data.
+    std::vector<ImagePiece> pieces;
     double xDpi = 96;
     double yDpi = 96;
     int rotate = 0;      // clockwise degrees the page is turned to be shown

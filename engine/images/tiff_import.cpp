@@ -1,7 +1,9 @@
-// TIFF: every page. CCITT fax data and single-strip JPEG go into the PDF as
-// they are; everything else is decoded with libtiff and stored losslessly.
+// TIFF: every page. CCITT fax data and JPEG data go into the PDF as they
+// are; everything else is decoded with libtiff and stored losslessly.
 #include "images/exif.h"
+#include "images/flate.h"
 #include "images/image_import.h"
+#include "images/jpeg_strips.h"
 #include "images/raster_alpha.h"
 #include "images/raw_limits.h"
 #include "images/tiff_memory.h"
@@ -73,6 +75,21 @@ void SetResolution(TIFF* tiff, ImagePage& page)
     }
 }
 
+void ReadPalette(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster& r)
+{
+    std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+    if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &red, &green, &blue))
+        Fail(memory, "the TIFF palette is missing");
+    std::size_t entries = std::size_t(1) << d.bits;
+    // Colour maps hold 16-bit values; old writers put 8-bit values in them.
+    bool eightBit = true;
+    for (std::size_t i = 0; i < entries; ++i)
+        eightBit &= red[i] < 256 && green[i] < 256 && blue[i] < 256;
+    for (std::size_t i = 0; i < entries; ++i)
+        for (std::uint16_t* channel : {red, green, blue})
+            r.palette += char(eightBit ? channel[i] : channel[i] >> 8);
+}
+
 std::string RawStrip(TIFF* tiff, TiffMemory& memory, tstrile_t strip)
 {
     tmsize_t size = TIFFRawStripSize(tiff, strip);
@@ -101,17 +118,16 @@ std::string DecodeAll(TIFF* tiff, TiffMemory& memory, const Directory& d)
         std::uint32_t rowsPerStrip = d.height;
         TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
         rowsPerStrip = std::clamp<std::uint32_t>(rowsPerStrip, 1, d.height);
-        std::string buffer(std::size_t(rowsPerStrip) * rowBytes, '\0');
+        // Each strip decoded in its place: libtiff writes no more than it is asked for.
         for (int p = 0; p < planes; ++p) {
             for (std::uint32_t row = 0; row < d.height; row += rowsPerStrip) {
                 std::uint32_t rows = std::min(rowsPerStrip, d.height - row);
                 tmsize_t want = tmsize_t(rows * rowBytes);
                 tstrip_t strip = TIFFComputeStrip(tiff, row, std::uint16_t(p));
                 if (strip >= TIFFNumberOfStrips(tiff) ||
-                    TIFFReadEncodedStrip(tiff, strip, buffer.data(), want) < want)
+                    TIFFReadEncodedStrip(tiff, strip, out.data() + (p * std::size_t(d.height) + row) * rowBytes,
+                                         want) < want)
                     Fail(memory, "the TIFF image data is damaged or truncated");
-                std::memcpy(out.data() + (p * std::size_t(d.height) + row) * rowBytes, buffer.data(),
-                            std::size_t(want));
             }
         }
         return out;
@@ -143,7 +159,7 @@ std::string DecodeAll(TIFF* tiff, TiffMemory& memory, const Directory& d)
 }
 
 // Interleaves separate planes and puts 16-bit samples in PDF's (big-endian) order.
-std::string Interleave(const std::string& planes, const Directory& d)
+std::string Interleave(std::string planes, const Directory& d)
 {
     std::string out;
     int bytes = d.bits / 8;
@@ -154,7 +170,7 @@ std::string Interleave(const std::string& planes, const Directory& d)
             for (int s = 0; s < d.samples; ++s)
                 std::memcpy(&out[(i * d.samples + s) * bytes], &planes[(s * pixels + i) * bytes], std::size_t(bytes));
     } else {
-        out = planes;
+        out = std::move(planes);
     }
     if (d.bits == 16) {
         std::uint16_t probe = 1;
@@ -290,11 +306,11 @@ bool CcittPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster
         TIFFReverseBits(reinterpret_cast<std::uint8_t*>(r.data.data()), tmsize_t(r.data.size()));
     int k = d.compression == COMPRESSION_CCITTFAX4 ? -1 : (options & GROUP3OPT_2DENCODING) ? 1 : 0;
     r.filter = "/CCITTFaxDecode";
+    // The codes' white runs are 0 bits in TIFF, which min-is-black data shows as black: PDF's
+    // decoder gives 0 bits for black runs unless told that 1 is black.
     r.decodeParms = CcittParms(k, int(d.width), int(d.height), (options & GROUP3OPT_FILLBITS) != 0);
+    r.decodeParms.blackIs1 = d.photometric == PHOTOMETRIC_MINISBLACK;
     r.bitsPerComponent = 1;
-    // The codes' white runs are 0 bits for min-is-white data, which PDF shows as black unless inverted.
-    if (d.photometric == PHOTOMETRIC_MINISBLACK)
-        r.decode = {1, 0};
     return true;
 }
 
@@ -344,50 +360,207 @@ bool CcittJoinedStrips(TIFF* tiff, TiffMemory& memory, const Directory& d, Raste
     return true;
 }
 
-bool JpegPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster& r)
+std::string RawTile(TIFF* tiff, TiffMemory& memory, ttile_t tile)
 {
-    if (d.compression != COMPRESSION_JPEG || d.bits != 8 || d.tiled || TIFFNumberOfStrips(tiff) != 1 ||
-        (d.planar == PLANARCONFIG_SEPARATE && d.samples > 1) || d.extraCount != 0)
+    tmsize_t size = TIFFRawStripSize(tiff, tile); // a tile's byte count, as a strip's
+    if (size <= 0 || std::uint64_t(size) > memory.input->size())
+        Fail(memory, "the TIFF tile is damaged");
+    std::string raw(std::size_t(size), '\0');
+    if (TIFFReadRawTile(tiff, tile, raw.data(), size) != size)
+        Fail(memory, "the TIFF tile is truncated");
+    return raw;
+}
+
+// JPEG data in strips or tiles goes in as it is, never decoded: strips
+// joined into one stream where a decoder reads exactly what it reads from
+// each strip alone, otherwise each strip or tile its own image, placed edge to
+// edge. False (decode it instead) for data whose colours a PDF reader would
+// take otherwise than libtiff does.
+bool JpegPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, ImagePage& page)
+{
+    Raster& r = page.raster;
+    if (d.compression != COMPRESSION_JPEG || d.bits != 8 || (d.planar == PLANARCONFIG_SEPARATE && d.samples > 1) ||
+        d.extraCount != 0)
         return false;
     int colors;
+    Raster::Space space;
     if (d.photometric == PHOTOMETRIC_YCBCR || d.photometric == PHOTOMETRIC_RGB)
-        colors = 3;
+        colors = 3, space = Raster::Space::RGB;
     else if (d.photometric == PHOTOMETRIC_MINISBLACK)
-        colors = 1;
+        colors = 1, space = Raster::Space::Gray;
     else if (d.photometric == PHOTOMETRIC_SEPARATED && d.inkSet == INKSET_CMYK)
-        colors = 4;
+        colors = 4, space = Raster::Space::CMYK;
     else
         return false;
     if (d.samples != colors)
         return false;
-    std::string strip = RawStrip(tiff, memory, 0);
     std::uint32_t tableLength = 0;
-    void* tables = nullptr;
-    std::string jpeg;
-    if (TIFFGetField(tiff, TIFFTAG_JPEGTABLES, &tableLength, &tables) && tableLength >= 4) {
-        // The tables' stream without its end marker, then the strip without its start marker.
-        jpeg.assign(static_cast<const char*>(tables), tableLength - 2);
-        if (strip.size() < 2)
-            return false;
-        jpeg.append(strip, 2, std::string::npos);
+    void* tableBytes = nullptr;
+    std::string tables;
+    if (TIFFGetField(tiff, TIFFTAG_JPEGTABLES, &tableLength, &tableBytes) && tableBytes != nullptr)
+        tables.assign(static_cast<const char*>(tableBytes), tableLength);
+
+    std::uint32_t pieceWidth = d.width, pieceHeight = d.height;
+    if (d.tiled) {
+        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &pieceWidth);
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &pieceHeight);
     } else {
-        jpeg = strip;
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &pieceHeight);
+        pieceHeight = std::clamp<std::uint32_t>(pieceHeight, 1, d.height);
     }
-    std::vector<ImagePage> parsed;
-    try {
-        parsed = ReadJpeg(jpeg);
-    } catch (const std::exception&) {
-        return false; // not a whole JPEG stream: decode it instead
-    }
-    const Raster& inner = parsed.front().raster;
-    if (inner.width != r.width || inner.height != r.height || Components(inner) != colors)
+    if (pieceWidth == 0 || pieceHeight == 0 || pieceWidth > 65535 || pieceHeight > 65535)
         return false;
-    r.space = inner.space;
+    std::uint64_t across = (d.width + std::uint64_t(pieceWidth) - 1) / pieceWidth;
+    std::uint64_t down = (d.height + std::uint64_t(pieceHeight) - 1) / pieceHeight;
+    std::uint64_t count = d.tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    // Thousands of images on a page would be slow to show: such a file is decoded instead.
+    if (count != across * down || count > 4096)
+        return false;
+
+    // Each piece as a whole JPEG stream, with the size and colours the file says it has.
+    std::vector<std::string> streams;
+    std::vector<JpegLayout> layouts;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        std::string raw = d.tiled ? RawTile(tiff, memory, ttile_t(i)) : RawStrip(tiff, memory, tstrile_t(i));
+        streams.push_back(WholeJpeg(tables, raw));
+        std::optional<JpegLayout> layout = ParseJpeg(streams.back());
+        if (!layout || layout->components != colors)
+            return false;
+        // A piece at the right or bottom edge may be coded at its full size or cut to the image.
+        std::uint32_t x = std::uint32_t(i % across) * pieceWidth, y = std::uint32_t(i / across) * pieceHeight;
+        auto fits = [](int coded, std::uint32_t whole, std::uint32_t left) {
+            return std::uint32_t(coded) == whole || std::uint32_t(coded) == std::min(whole, left);
+        };
+        if (!fits(layout->width, pieceWidth, d.width - x) || !fits(layout->height, pieceHeight, d.height - y))
+            return false;
+        // Colours as libtiff takes them: RGB and CMYK untransformed, YCbCr transformed, whatever the
+        // stream's Adobe marker says (which PDF readers would follow, and which they read
+        // differently for CMYK).
+        if (layout->adobe && (colors == 4 || (colors == 3 && layout->adobeTransform !=
+                                                                 (d.photometric == PHOTOMETRIC_YCBCR ? 1 : 0))))
+            return false;
+        layouts.push_back(*layout);
+    }
+    r.space = space;
+    r.bitsPerComponent = 8;
     r.filter = "/DCTDecode";
-    r.data = std::move(jpeg);
-    if (d.photometric == PHOTOMETRIC_RGB)
-        r.decodeParms.colorTransform = 0;
+    DecodeParms parms;
+    if (colors == 3)
+        parms.colorTransform = d.photometric == PHOTOMETRIC_RGB ? 0 : 1;
+    if (count == 1 && !d.tiled && layouts[0].width == int(d.width) && layouts[0].height == int(d.height)) {
+        r.data = std::move(streams[0]);
+        r.decodeParms = parms;
+        return true;
+    }
+    if (!d.tiled) {
+        std::optional<std::string> joined = JoinJpegStrips(streams, int(pieceHeight));
+        std::optional<JpegLayout> layout = joined ? ParseJpeg(*joined) : std::nullopt;
+        if (layout && layout->width == int(d.width) && layout->height == int(d.height)) {
+            r.data = std::move(*joined);
+            r.decodeParms = parms;
+            return true;
+        }
+    }
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        ImagePiece piece;
+        piece.x = int(i % across) * int(pieceWidth);
+        piece.y = int(i / across) * int(pieceHeight);
+        piece.raster.space = space;
+        piece.raster.icc = r.icc;
+        piece.raster.width = layouts[i].width;
+        piece.raster.height = layouts[i].height;
+        piece.raster.bitsPerComponent = 8;
+        piece.raster.filter = "/DCTDecode";
+        piece.raster.decodeParms = parms;
+        piece.raster.data = std::move(streams[i]);
+        page.pieces.push_back(std::move(piece));
+    }
     return true;
+}
+
+// One strip of Deflate data goes in as it is: FlateDecode reads its zlib
+// stream and undoes TIFF's horizontal predictor as /Predictor 2. Samples PDF
+// shows as they are only: 8 bits with or without the predictor, 1, 2 and 4
+// without; no alpha, one plane. (PDF reads TIFF's LZW too, but the writer
+// turns every LZW stream into Flate at its own cost, to shrink those of the
+// PDFs it joins; LZW is decoded here instead, and compressed more cheaply.)
+bool FlatePassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster& r)
+{
+    if ((d.compression != COMPRESSION_ADOBE_DEFLATE && d.compression != COMPRESSION_DEFLATE) || d.tiled ||
+        TIFFNumberOfStrips(tiff) != 1 || d.extraCount != 0 || d.sampleFormat != SAMPLEFORMAT_UINT ||
+        d.fillOrder != FILLORDER_MSB2LSB || (d.planar == PLANARCONFIG_SEPARATE && d.samples > 1))
+        return false;
+    std::uint16_t predictor = 1;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PREDICTOR, &predictor);
+    if (!(d.bits == 8 && (predictor == 1 || predictor == 2)) &&
+        !((d.bits == 1 || d.bits == 2 || d.bits == 4) && predictor == 1))
+        return false;
+    int colors = 0;
+    if (d.photometric == PHOTOMETRIC_MINISBLACK || d.photometric == PHOTOMETRIC_MINISWHITE)
+        colors = 1, r.space = Raster::Space::Gray;
+    else if (d.photometric == PHOTOMETRIC_RGB)
+        colors = 3, r.space = Raster::Space::RGB;
+    else if (d.photometric == PHOTOMETRIC_SEPARATED && d.inkSet == INKSET_CMYK)
+        colors = 4, r.space = Raster::Space::CMYK;
+    else if (d.photometric == PHOTOMETRIC_PALETTE && predictor == 1)
+        colors = 1, r.space = Raster::Space::Indexed;
+    if (colors == 0 || d.samples != colors)
+        return false;
+    // The strip must hold every row: libtiff's RowsPerStrip may say fewer.
+    std::uint32_t rowsPerStrip = d.height;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    if (rowsPerStrip < d.height)
+        return false;
+    std::string raw = RawStrip(tiff, memory, 0);
+    if (d.photometric == PHOTOMETRIC_PALETTE)
+        ReadPalette(tiff, memory, d, r);
+    r.data = std::move(raw);
+    r.bitsPerComponent = d.bits;
+    r.filter = "/FlateDecode";
+    if (predictor == 2) {
+        r.decodeParms = PngPredictorParms(colors, 8, int(d.width));
+        r.decodeParms.predictor = 2; // TIFF's own: each sample less the one to its left
+    }
+    if (d.photometric == PHOTOMETRIC_MINISWHITE)
+        r.decode = {1, 0};
+    return true;
+}
+
+// Decoded samples of whole bytes compressed for speed: each row less the one
+// above (PNG's Up filter, /Predictor 12), which takes most of what a filter
+// chosen row by row would. Scans carry the scanner's noise, which zlib's
+// string matching cannot use: runs of one byte alone pack them as small in a
+// third of the time of level 3 (and level 6 takes three times level 3 for 2%
+// less). Clean images need the matching, so a band from the middle of the
+// image is packed both ways first.
+void PackFast(Raster& r)
+{
+    if (!r.filter.empty() || r.bitsPerComponent < 8 || r.space == Raster::Space::Indexed || r.width <= 0 ||
+        r.height <= 0)
+        return;
+    std::size_t row = RowBytes(r);
+    if (r.data.size() != row * std::size_t(r.height))
+        return; // PackRaster reports it
+    std::string filtered(r.data.size() + std::size_t(r.height), '\0');
+    const auto* in = reinterpret_cast<const std::uint8_t*>(r.data.data());
+    auto* out = reinterpret_cast<std::uint8_t*>(filtered.data());
+    for (std::size_t y = 0; y < std::size_t(r.height); ++y) {
+        std::uint8_t* to = out + y * (row + 1);
+        const std::uint8_t* line = in + y * row;
+        to[0] = 2;
+        if (y == 0)
+            std::memcpy(to + 1, line, row);
+        else
+            for (std::size_t x = 0; x < row; ++x)
+                to[1 + x] = std::uint8_t(line[x] - line[x - row]);
+    }
+    std::size_t band = std::min(filtered.size(), std::max<std::size_t>(filtered.size() / 16, 1 << 16));
+    std::string middle = filtered.substr((filtered.size() - band) / 2, band);
+    bool runs = CompressFlate(middle, Deflate::Runs).size() <= CompressFlate(middle, Deflate::Quick).size();
+    r.data = CompressFlate(filtered, runs ? Deflate::Runs : Deflate::Quick);
+    r.filter = "/FlateDecode";
+    r.decodeParms = PngPredictorParms(Components(r), r.bitsPerComponent, r.width);
+    r.decodeParms.predictor = 12;
 }
 
 // Anything libtiff can turn into RGBA: 8 bits a sample, alpha premultiplied
@@ -482,19 +655,8 @@ void ReadSamples(TIFF* tiff, TiffMemory& memory, const Directory& d, Raster& r)
         Unpremultiply(r.data, r.softMask->data, colors, stored.bits);
     if (d.photometric == PHOTOMETRIC_MINISWHITE)
         r.decode = {1, 0};
-    if (d.photometric == PHOTOMETRIC_PALETTE) {
-        std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
-        if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &red, &green, &blue))
-            Fail(memory, "the TIFF palette is missing");
-        std::size_t entries = std::size_t(1) << d.bits;
-        // Colour maps hold 16-bit values; old writers put 8-bit values in them.
-        bool eightBit = true;
-        for (std::size_t i = 0; i < entries; ++i)
-            eightBit &= red[i] < 256 && green[i] < 256 && blue[i] < 256;
-        for (std::size_t i = 0; i < entries; ++i)
-            for (std::uint16_t* channel : {red, green, blue})
-                r.palette += char(eightBit ? channel[i] : channel[i] >> 8);
-    }
+    if (d.photometric == PHOTOMETRIC_PALETTE)
+        ReadPalette(tiff, memory, d, r);
 }
 
 ImagePage ReadPage(TIFF* tiff, TiffMemory& memory)
@@ -513,7 +675,7 @@ ImagePage ReadPage(TIFF* tiff, TiffMemory& memory)
         r.icc.assign(static_cast<const char*>(icc), iccLength);
 
     if (CcittPassThrough(tiff, memory, d, r) || CcittJoinedStrips(tiff, memory, d, r) ||
-        JpegPassThrough(tiff, memory, d, r))
+        JpegPassThrough(tiff, memory, d, page) || FlatePassThrough(tiff, memory, d, r))
         return page;
     if (d.compression == COMPRESSION_JPEG && d.photometric == PHOTOMETRIC_YCBCR) {
         // Let libtiff's JPEG codec convert to RGB, then read plain samples.
@@ -574,6 +736,7 @@ std::vector<ImagePage> ReadTiff(const std::string& bytes)
     do {
         budget.Claim(DeclaredBytes(handle.tiff));
         pages.push_back(ReadPage(handle.tiff, memory));
+        PackFast(pages.back().raster);
         PackRaster(pages.back().raster);
         memory.error.clear();
     } while (TIFFReadDirectory(handle.tiff));
