@@ -1,25 +1,43 @@
 #include "images/flate.h"
 
+#include <algorithm>
+#include <exception>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 #include <zlib.h>
 
-std::string CompressFlate(const std::string& data)
+namespace {
+
+constexpr int Level = 6;
+// Below this much data, one thread compresses it all.
+constexpr std::size_t PieceSize = std::size_t(1) << 20;
+constexpr std::size_t Window = std::size_t(1) << 15;
+
+// Deflates data[begin, end) onto out: as a zlib stream (header and
+// checksum) when whole, else as raw deflate blocks that see the 32 KiB
+// before begin as their history and end on a byte boundary (a sync flush),
+// or with the final block when last.
+void Deflate(const std::string& data, std::size_t begin, std::size_t end, bool whole, bool last, std::string& out)
 {
+    z_stream z{};
+    if (deflateInit2(&z, Level, Z_DEFLATED, whole ? 15 : -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("cannot compress the image data");
+    if (!whole && begin > 0) {
+        std::size_t from = begin > Window ? begin - Window : 0;
+        deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(data.data() + from), static_cast<uInt>(begin - from));
+    }
     // Streamed in pieces: the output grows as it is made, never to the
     // input's whole bound at once.
-    z_stream z{};
-    if (deflateInit(&z, 6) != Z_OK)
-        throw std::runtime_error("cannot compress the image data");
-    std::string out;
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + begin));
     char buffer[1 << 16];
-    std::size_t left = data.size();
+    std::size_t left = end - begin;
     int flush;
     do {
         uInt piece = static_cast<uInt>(left < (1u << 30) ? left : (1u << 30));
         z.avail_in = piece;
         left -= piece;
-        flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+        flush = left != 0 ? Z_NO_FLUSH : last ? Z_FINISH : Z_SYNC_FLUSH;
         do {
             z.next_out = reinterpret_cast<Bytef*>(buffer);
             z.avail_out = sizeof buffer;
@@ -29,7 +47,63 @@ std::string CompressFlate(const std::string& data)
             }
             out.append(buffer, sizeof buffer - z.avail_out);
         } while (z.avail_out == 0);
-    } while (flush != Z_FINISH);
+    } while (left != 0);
     deflateEnd(&z);
+}
+
+} // namespace
+
+std::string CompressFlate(const std::string& data)
+{
+    unsigned cores = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+    std::size_t pieces = std::min<std::size_t>(cores, data.size() / PieceSize);
+    std::string out;
+    if (pieces <= 1) {
+        Deflate(data, 0, data.size(), true, true, out);
+        return out;
+    }
+    // Large data is cut into one piece per core, compressed at once, each
+    // with the end of the piece before as its history, and joined into one
+    // zlib stream: a few bytes larger than one thread's, in a fraction of
+    // its time.
+    std::vector<std::string> parts(pieces);
+    std::vector<uLong> sums(pieces);
+    std::vector<std::exception_ptr> failures(pieces);
+    auto work = [&](std::size_t i) {
+        try {
+            std::size_t begin = data.size() * i / pieces, end = data.size() * (i + 1) / pieces;
+            Deflate(data, begin, end, false, i + 1 == pieces, parts[i]);
+            sums[i] = adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(data.data() + begin),
+                              static_cast<uInt>(end - begin));
+        } catch (...) {
+            failures[i] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> workers;
+    for (std::size_t i = 1; i < pieces; ++i)
+        workers.emplace_back(work, i);
+    work(0);
+    for (std::thread& worker : workers)
+        worker.join();
+    for (const std::exception_ptr& failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
+    uLong sum = sums[0];
+    std::size_t size = 6;
+    for (std::size_t i = 0; i < pieces; ++i) {
+        if (i > 0) {
+            std::size_t length = data.size() * (i + 1) / pieces - data.size() * i / pieces;
+            sum = adler32_combine(sum, sums[i], static_cast<z_off_t>(length));
+        }
+        size += parts[i].size();
+    }
+    out.reserve(size);
+    out += "\x78\x9c"; // deflate, 32 KiB window, default level
+    for (std::string& part : parts) {
+        out += part;
+        std::string().swap(part);
+    }
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out += char((sum >> shift) & 0xff);
     return out;
 }

@@ -6,6 +6,7 @@
 #include "images/raw_limits.h"
 
 #include <algorithm>
+#include <cstring>
 #include <libheif/heif.h>
 #include <stdexcept>
 
@@ -86,6 +87,11 @@ ImagePage DecodeOne(heif_image_handle* handle)
     unsigned opaqueValue = deep ? (1u << planeBits) - 1 : 255;
     for (int y = 0; y < shownHeight; ++y) {
         const std::uint8_t* row = plane + std::size_t(y) * std::size_t(stride);
+        if (!deep && !alpha) {
+            // Already the samples as stored: the row at once.
+            std::memcpy(r.data.data() + std::size_t(y) * std::size_t(shownWidth) * 3, row, std::size_t(shownWidth) * 3);
+            continue;
+        }
         for (int x = 0; x < shownWidth; ++x) {
             std::size_t i = std::size_t(y) * std::size_t(shownWidth) + std::size_t(x);
             const std::uint8_t* px = row + std::size_t(x) * channels * sampleBytes;

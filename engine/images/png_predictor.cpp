@@ -1,7 +1,12 @@
 #include "images/png_predictor.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -55,18 +60,15 @@ unsigned long long Filter(int f, const std::uint8_t* row, const std::uint8_t* up
     return sum;
 }
 
-} // namespace
-
-std::string PngPredict(const std::string& raw, std::size_t rowBytes, std::size_t bpp)
+// Filters rows [first, last) of raw into out, each row after its filter byte.
+void PredictRows(const std::string& raw, std::size_t rowBytes, std::size_t bpp, std::size_t first, std::size_t last,
+                 char* out)
 {
-    std::size_t rows = rowBytes == 0 ? 0 : raw.size() / rowBytes;
-    std::string out;
-    out.reserve(rows * (rowBytes + 1));
     std::string candidate[5];
     for (auto& c : candidate)
         c.resize(rowBytes);
     const std::string zero(rowBytes, '\0');
-    for (std::size_t y = 0; y < rows; ++y) {
+    for (std::size_t y = first; y < last; ++y) {
         const auto* row = reinterpret_cast<const std::uint8_t*>(raw.data() + y * rowBytes);
         const auto* up = reinterpret_cast<const std::uint8_t*>(y > 0 ? raw.data() + (y - 1) * rowBytes : zero.data());
         std::size_t best = 0;
@@ -80,8 +82,43 @@ std::string PngPredict(const std::string& raw, std::size_t rowBytes, std::size_t
                 best = std::size_t(f);
             }
         }
-        out += char(best);
-        out += candidate[best];
+        char* at = out + (y - first) * (rowBytes + 1);
+        at[0] = char(best);
+        std::memcpy(at + 1, candidate[best].data(), rowBytes);
     }
+}
+
+} // namespace
+
+std::string PngPredict(const std::string& raw, std::size_t rowBytes, std::size_t bpp)
+{
+    std::size_t rows = rowBytes == 0 ? 0 : raw.size() / rowBytes;
+    std::string out(rows * (rowBytes + 1), '\0');
+    // Each row depends only on itself and the raw row above, so large images
+    // are filtered a band of rows per core at once.
+    unsigned cores = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+    std::size_t bands = std::min<std::size_t>(cores, raw.size() / (std::size_t(1) << 20));
+    if (bands <= 1) {
+        PredictRows(raw, rowBytes, bpp, 0, rows, out.data());
+        return out;
+    }
+    std::vector<std::exception_ptr> failures(bands);
+    auto work = [&](std::size_t i) {
+        std::size_t first = rows * i / bands, last = rows * (i + 1) / bands;
+        try {
+            PredictRows(raw, rowBytes, bpp, first, last, out.data() + first * (rowBytes + 1));
+        } catch (...) {
+            failures[i] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> workers;
+    for (std::size_t i = 1; i < bands; ++i)
+        workers.emplace_back(work, i);
+    work(0);
+    for (std::thread& worker : workers)
+        worker.join();
+    for (const std::exception_ptr& failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
     return out;
 }
