@@ -170,6 +170,39 @@ TEST(Drawings, SvgIsOnePageOfVectorsAndTextAtItsSize)
     ExpectPages(dir / "box.pdf", {{150, 75}}, {"View box"});
 }
 
+// A gzip-compressed drawing (.svgz) is known by its content and opened; one
+// that would unpack to far more than drawings do is refused, whatever its
+// own record of its size says, and so are damaged ones.
+TEST(Drawings, CompressedSvgOpensAndAGzipBombIsRefused)
+{
+    ScratchDir dir;
+    WriteFile(dir / "drawing.data", Gzip(SvgDrawing(400, 300, "Hello from SVGZ")));
+    std::string err;
+    ASSERT_TRUE(Convert(dir / "drawing.data", dir / "drawing.pdf", err)) << err;
+    ExpectPages(dir / "drawing.pdf", {{300, 225}}, {"Hello from SVGZ"});
+
+    // 40 MiB of white space in a drawing: some 40 KiB compressed.
+    std::string bomb = Gzip("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\">" +
+                            std::string(std::size_t(40) << 20, ' ') + "</svg>");
+    ASSERT_LT(bomb.size(), std::size_t(100) << 10);
+    WriteFile(dir / "bomb.svgz", bomb);
+    std::string lying = bomb;
+    lying.replace(lying.size() - 4, 4, std::string("\x64\0\0\0", 4)); // "100 bytes"
+    WriteFile(dir / "lying.svgz", lying);
+    std::string good = ReadFile(dir / "drawing.data");
+    WriteFile(dir / "cut.svgz", good.substr(0, good.size() / 2));
+    WriteFile(dir / "notes.svgz", Gzip("Not a drawing at all\n"));
+    std::map<std::string, std::string> reasons = {
+        {"bomb.svgz", "the compressed file unpacks to more than 16 MiB; it is refused"},
+        {"lying.svgz", "the compressed file unpacks to more than 16 MiB; it is refused"},
+        {"cut.svgz", "the compressed file is cut short"},
+        {"notes.svgz", "the gzip-compressed file holds no SVG drawing"}};
+    for (const auto& [name, reason] : reasons) {
+        EXPECT_FALSE(Convert(dir / name, dir / (name + ".pdf"), err)) << name;
+        EXPECT_EQ(err, "dochost: DocOpen(" + Q(dir / name) + "): " + reason + "\n");
+    }
+}
+
 TEST(Drawings, SvgFetchesNothingOutsideItsFolder)
 {
     ScratchDir dir;

@@ -45,6 +45,7 @@ std::shared_ptr<QPDF> ReadPostScript(const std::string& bytes);
 // How long one conversion may run (two minutes unless set).
 void SetPostScriptTimeLimit(std::chrono::milliseconds limit);
 
-// A drawing, PostScript or XPS document in bytes (read from path), made into
-// a document; null when bytes are none of these.
+// A drawing (also gzip-compressed, .svgz), PostScript or XPS document in
+// bytes (read from path), made into a document; null when bytes are none of
+// these.
 std::shared_ptr<QPDF> OpenVectorKind(const std::string& path, const std::string& bytes);
