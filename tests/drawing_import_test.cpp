@@ -248,6 +248,52 @@ TEST(Drawings, XpsAndOpenXpsGiveEveryPageAsVectors)
     }
 }
 
+// An XPS package whose page unpacks to far more than documents do (a zip
+// bomb) is refused before libgxps reads it, also when the sizes it declares
+// are small, and one line says so.
+TEST(Drawings, AnXpsZipBombIsRefusedBeforeItIsRead)
+{
+    namespace fs = std::filesystem;
+    ScratchDir dir;
+    WriteXps(dir / "bomb.xps", {"Bomb page"});
+    // The page made 100 MiB of zeros, which zip packs into some 100 KiB.
+    fs::create_directories(dir / "parts/Documents/1/Pages");
+    WriteFile(dir / "parts/Documents/1/Pages/1.fpage", "");
+    fs::resize_file(dir / "parts/Documents/1/Pages/1.fpage", std::uintmax_t(100) << 20);
+    RunResult zip = RunProgram({"/usr/bin/zip", "-q", dir / "bomb.xps", "Documents/1/Pages/1.fpage"},
+                               {.cwd = dir / "parts"});
+    ASSERT_EQ(zip.status, 0) << zip.err;
+    fs::remove_all(dir / "parts");
+    std::string bomb = ReadFile(dir / "bomb.xps");
+    ASSERT_LT(bomb.size(), std::size_t(1) << 20);
+    ASSERT_TRUE(IsXps(bomb));
+
+    // The same, declaring the page 1000 bytes long in both its headers.
+    std::string lying = bomb;
+    std::string name = "Documents/1/Pages/1.fpage";
+    for (std::size_t at = lying.find("PK\x01\x02"); at != std::string::npos; at = lying.find("PK\x01\x02", at + 4)) {
+        auto le = [&](std::size_t where, int width) {
+            std::size_t v = 0;
+            for (int i = width - 1; i >= 0; --i)
+                v = v << 8 | std::uint8_t(lying[where + std::size_t(i)]);
+            return v;
+        };
+        if (lying.compare(at + 46, le(at + 28, 2), name) != 0)
+            continue;
+        std::size_t local = le(at + 42, 4);
+        for (std::size_t field : {at + 24, local + 22})
+            lying.replace(field, 4, std::string("\xe8\x03\0\0", 4));
+    }
+    ASSERT_NE(lying, bomb);
+    WriteFile(dir / "lying.xps", lying);
+
+    for (std::string file : {"bomb.xps", "lying.xps"}) {
+        std::string err;
+        EXPECT_FALSE(Convert(dir / file, dir / (file + ".pdf"), err)) << file;
+        EXPECT_EQ(err, "dochost: DocOpen(" + Q(dir / file) + "): the XPS file unpacks to more than 64 MiB; it is refused\n");
+    }
+}
+
 TEST(Drawings, PlainTextIsLaidOutOnA4PagesAndStaysText)
 {
     ScratchDir dir;

@@ -31,6 +31,6 @@ std::shared_ptr<QPDF> OpenVectorKind(const std::string& path, const std::string&
     if (IsPostScript(bytes))
         return ReadPostScript(bytes);
     if (IsXps(bytes))
-        return ReadXps(path);
+        return ReadXps(bytes, path);
     return nullptr;
 }

@@ -134,7 +134,7 @@ void FuzzDrawing(const char* kind, const std::uint8_t* data, std::size_t size)
                 return;
             std::fwrite(bytes.data(), 1, bytes.size(), file);
             std::fclose(file);
-            pdf = ReadXps(path);
+            pdf = ReadXps(bytes, path);
         } else if (k == "postscript") {
             // Ghostscript runs in its own sandboxed process; what the engine
             // itself reads of a PostScript file is its kind and DOS EPS header.
