@@ -1,7 +1,9 @@
 #include "endpoint.h"
 
-#include "wire.h"
+#include "office/office_converter.h"
 #include "session.h"
+#include "vector/ghostscript_server.h"
+#include "wire.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -53,6 +55,12 @@ bool InputWithin(int socket, int ms)
 }
 
 } // namespace
+
+void StopConverters()
+{
+    EngineGhostscript().Stop();
+    EngineOfficeConverter().Kill();
+}
 
 int ServeConversation(int socket, Session& session)
 {
@@ -106,6 +114,7 @@ int ServeConversation(int socket, Session& session)
         case WireClose:
             // Every command received before the close has been run by now.
             session.Finish();
+            StopConverters();
             Answer(socket, WireDone);
             return 0;
         default:

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstdio>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -34,11 +35,19 @@ int main()
     // A file-size limit must fail the write, not kill the engine.
     std::signal(SIGXFSZ, SIG_IGN);
     RaiseOpenFileLimit();
+    // A photo's buffers (megabytes of samples, filtered rows, compressed
+    // bands) are freed and asked for again with every image: kept by the
+    // allocator up to 64 MiB instead of being returned to the system, they
+    // are not faulted in page by page once more (half the page faults of a
+    // join of photos).
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
 
     // The session is never destroyed: the documents still open, or closed
     // and not yet freed, go with the process, and the engine ends at once.
     auto* session = new Session;
     int status = ServeConversation(EngineDescriptor, *session);
+    StopConverters();
     std::fflush(nullptr);
     std::_Exit(status);
 }

@@ -2,6 +2,7 @@
 // own tools, opened and saved as PDF: pages and their sizes, vectors and
 // searchable text, and damaged files that fail alone.
 #include "session.h"
+#include "vector/ghostscript_server.h"
 #include "vector/vector_import.h"
 #include "support/image_writers.h"
 #include "support/other_kinds.h"
@@ -21,6 +22,7 @@
 #include <qpdf/QPDF.hh>
 #include <sys/socket.h>
 #include <cstdlib>
+#include <filesystem>
 #include <unistd.h>
 
 namespace {
@@ -165,6 +167,39 @@ TEST(Drawings, SvgIsOnePageOfVectorsAndTextAtItsSize)
     ExpectPages(dir / "box.pdf", {{150, 75}}, {"View box"});
 }
 
+// A gzip-compressed drawing (.svgz) is known by its content and opened; one
+// that would unpack to far more than drawings do is refused, whatever its
+// own record of its size says, and so are damaged ones.
+TEST(Drawings, CompressedSvgOpensAndAGzipBombIsRefused)
+{
+    ScratchDir dir;
+    WriteFile(dir / "drawing.data", Gzip(SvgDrawing(400, 300, "Hello from SVGZ")));
+    std::string err;
+    ASSERT_TRUE(Convert(dir / "drawing.data", dir / "drawing.pdf", err)) << err;
+    ExpectPages(dir / "drawing.pdf", {{300, 225}}, {"Hello from SVGZ"});
+
+    // 40 MiB of white space in a drawing: some 40 KiB compressed.
+    std::string bomb = Gzip("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\">" +
+                            std::string(std::size_t(40) << 20, ' ') + "</svg>");
+    ASSERT_LT(bomb.size(), std::size_t(100) << 10);
+    WriteFile(dir / "bomb.svgz", bomb);
+    std::string lying = bomb;
+    lying.replace(lying.size() - 4, 4, std::string("\x64\0\0\0", 4)); // "100 bytes"
+    WriteFile(dir / "lying.svgz", lying);
+    std::string good = ReadFile(dir / "drawing.data");
+    WriteFile(dir / "cut.svgz", good.substr(0, good.size() / 2));
+    WriteFile(dir / "notes.svgz", Gzip("Not a drawing at all\n"));
+    std::map<std::string, std::string> reasons = {
+        {"bomb.svgz", "the compressed file unpacks to more than 16 MiB; it is refused"},
+        {"lying.svgz", "the compressed file unpacks to more than 16 MiB; it is refused"},
+        {"cut.svgz", "the compressed file is cut short"},
+        {"notes.svgz", "the gzip-compressed file holds no SVG drawing"}};
+    for (const auto& [name, reason] : reasons) {
+        EXPECT_FALSE(Convert(dir / name, dir / (name + ".pdf"), err)) << name;
+        EXPECT_EQ(err, "dochost: DocOpen(" + Q(dir / name) + "): " + reason + "\n");
+    }
+}
+
 TEST(Drawings, SvgFetchesNothingOutsideItsFolder)
 {
     ScratchDir dir;
@@ -207,6 +242,52 @@ TEST(Drawings, XpsAndOpenXpsGiveEveryPageAsVectors)
         ASSERT_TRUE(Convert(dir / name, dir / (name + ".pdf"), err)) << err;
         ExpectPages(dir / (name + ".pdf"), {{612, 792}, {612, 792}, {612, 792}},
                     {"First XPS page", "Second XPS page", "Third XPS page"});
+    }
+}
+
+// An XPS package whose page unpacks to far more than documents do (a zip
+// bomb) is refused before libgxps reads it, also when the sizes it declares
+// are small, and one line says so.
+TEST(Drawings, AnXpsZipBombIsRefusedBeforeItIsRead)
+{
+    namespace fs = std::filesystem;
+    ScratchDir dir;
+    WriteXps(dir / "bomb.xps", {"Bomb page"});
+    // The page made 100 MiB of zeros, which zip packs into some 100 KiB.
+    fs::create_directories(dir / "parts/Documents/1/Pages");
+    WriteFile(dir / "parts/Documents/1/Pages/1.fpage", "");
+    fs::resize_file(dir / "parts/Documents/1/Pages/1.fpage", std::uintmax_t(100) << 20);
+    RunResult zip = RunProgram({"/usr/bin/zip", "-q", dir / "bomb.xps", "Documents/1/Pages/1.fpage"},
+                               {.cwd = dir / "parts"});
+    ASSERT_EQ(zip.status, 0) << zip.err;
+    fs::remove_all(dir / "parts");
+    std::string bomb = ReadFile(dir / "bomb.xps");
+    ASSERT_LT(bomb.size(), std::size_t(1) << 20);
+    ASSERT_TRUE(IsXps(bomb));
+
+    // The same, declaring the page 1000 bytes long in both its headers.
+    std::string lying = bomb;
+    std::string name = "Documents/1/Pages/1.fpage";
+    for (std::size_t at = lying.find("PK\x01\x02"); at != std::string::npos; at = lying.find("PK\x01\x02", at + 4)) {
+        auto le = [&](std::size_t where, int width) {
+            std::size_t v = 0;
+            for (int i = width - 1; i >= 0; --i)
+                v = v << 8 | std::uint8_t(lying[where + std::size_t(i)]);
+            return v;
+        };
+        if (lying.compare(at + 46, le(at + 28, 2), name) != 0)
+            continue;
+        std::size_t local = le(at + 42, 4);
+        for (std::size_t field : {at + 24, local + 22})
+            lying.replace(field, 4, std::string("\xe8\x03\0\0", 4));
+    }
+    ASSERT_NE(lying, bomb);
+    WriteFile(dir / "lying.xps", lying);
+
+    for (std::string file : {"bomb.xps", "lying.xps"}) {
+        std::string err;
+        EXPECT_FALSE(Convert(dir / file, dir / (file + ".pdf"), err)) << file;
+        EXPECT_EQ(err, "dochost: DocOpen(" + Q(dir / file) + "): the XPS file unpacks to more than 64 MiB; it is refused\n");
     }
 }
 
@@ -361,6 +442,61 @@ TEST(Drawings, PostScriptRunsSandboxedAndTimeLimited)
         << err;
 }
 
+// One Ghostscript serves file after file; nothing one program defines or
+// sets (in local or global memory, its page device, its user parameters,
+// what it leaves on the stacks) reaches the next one, and a program that
+// quits or fails does not end the server.
+TEST(Drawings, PostScriptFilesShareOneGhostscriptButNothingElse)
+{
+    ScratchDir dir;
+    WriteFile(dir / "plain.ps", "%!PS\n/Helvetica findfont 20 scalefont setfont 72 300 moveto (Plain page) show showpage\n");
+    EngineGhostscript().Stop();
+    std::string err;
+    ASSERT_TRUE(Convert(dir / "plain.ps", dir / "fresh.pdf", err)) << err;
+    std::vector<Size> fresh = PageSizes(dir / "fresh.pdf");
+    pid_t server = EngineGhostscript().ProcessId();
+    ASSERT_GT(server, 0);
+
+    WriteFile(dir / "meddler.ps",
+              "%!PS\n<< /PageSize [200 100] >> setpagedevice\n"
+              "<< /MaxOpStack 500 >> setuserparams\n"
+              "true setglobal globaldict /showpage {} put globaldict /Helvetica /Courier findfont put false setglobal\n"
+              "/Times-Roman findfont 12 scalefont setfont 10 10 moveto (Meddler) show systemdict /showpage get exec\n"
+              "userdict /showpage {} put /moveto { pop pop } def 20 dict begin 1 2 3 (left on the stack)\n");
+    ASSERT_TRUE(Convert(dir / "meddler.ps", dir / "meddler.pdf", err)) << err;
+    std::vector<Size> meddler = PageSizes(dir / "meddler.pdf");
+    ASSERT_EQ(meddler.size(), 1u);
+    EXPECT_NEAR(meddler[0].width, 200, 0.5);
+    EXPECT_EQ(PageTexts(dir / "meddler.pdf"), std::vector<std::string>{"Meddler"});
+    ASSERT_TRUE(Convert(dir / "plain.ps", dir / "after.pdf", err)) << err;
+    std::vector<Size> after = PageSizes(dir / "after.pdf");
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_NEAR(after[0].width, fresh.at(0).width, 0.5);
+    EXPECT_NEAR(after[0].height, fresh.at(0).height, 0.5);
+    EXPECT_EQ(PageTexts(dir / "after.pdf"), std::vector<std::string>{"Plain page"});
+    // The font the meddler put into global memory is not the one shown now.
+    RunResult fonts = RunProgram({"/usr/bin/pdffonts", dir / "after.pdf"});
+    EXPECT_EQ(fonts.out.find("Courier"), std::string::npos) << fonts.out;
+
+    // A program that quits, or stops with an error, ends its own job only.
+    WriteFile(dir / "quits.ps", "%!PS\n/Helvetica findfont 20 scalefont setfont 72 300 moveto (Quits) show showpage quit\n");
+    ASSERT_TRUE(Convert(dir / "quits.ps", dir / "quits.pdf", err)) << err;
+    EXPECT_EQ(PageTexts(dir / "quits.pdf"), std::vector<std::string>{"Quits"});
+    WriteFile(dir / "cut.ps", "%!PS\n/Helvetica findfont 20 scalefont setfont 72 300 moveto (Cut) show showpage\n"
+                              "72 200 moveto (Cut sh");
+    EXPECT_FALSE(Convert(dir / "cut.ps", dir / "cut.pdf", err));
+    EXPECT_EQ(err, "dochost: DocOpen(" + Q(dir / "cut.ps") + "): Ghostscript stopped the PostScript program with "
+                   "the error /syntaxerror: the file is damaged or cut short\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "cut.pdf"));
+    std::string eps = EpsDrawing(100, 200, 400, 400, "Cropped as ever");
+    WriteFile(dir / "drawing.eps", eps);
+    ASSERT_TRUE(Convert(dir / "drawing.eps", dir / "drawing.pdf", err)) << err;
+    ExpectPages(dir / "drawing.pdf", {{300, 200}}, {"Cropped as ever"});
+    EXPECT_EQ(EngineGhostscript().ProcessId(), server) << "one Ghostscript for every file";
+    EngineGhostscript().Stop();
+    EXPECT_EQ(EngineGhostscript().ProcessId(), -1);
+}
+
 // Damaged files of every new kind fail alone: in a join, every other page is kept.
 TEST(Drawings, DamagedFilesOfEveryKindFailAloneInAJoin)
 {
@@ -386,12 +522,11 @@ TEST(Drawings, DamagedFilesOfEveryKindFailAloneInAJoin)
         WriteFile(dir / ("header-" + kind.name), bytes.substr(0, kind.name.find(".svg") != std::string::npos ? 200 : 40));
         args.push_back("header-" + kind.name);
         broken.push_back("header-" + kind.name);
-        if (kind.name.find(".ps") == std::string::npos && kind.name.find(".eps") == std::string::npos) {
-            // A PostScript program cut short still shows the pages it finished, as on a printer.
-            WriteFile(dir / ("cut-" + kind.name), bytes.substr(0, bytes.size() * 45 / 100));
-            args.push_back("cut-" + kind.name);
-            broken.push_back("cut-" + kind.name);
-        }
+        // Cut short, within its data; a PostScript program cut short stops
+        // with an error in Ghostscript and is refused, not shown in part.
+        WriteFile(dir / ("cut-" + kind.name), bytes.substr(0, bytes.size() * 45 / 100));
+        args.push_back("cut-" + kind.name);
+        broken.push_back("cut-" + kind.name);
     }
     RunResult r = RunProgram(args, {.cwd = dir.path});
     EXPECT_EQ(r.status, 1);

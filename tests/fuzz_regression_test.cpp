@@ -37,7 +37,7 @@ TEST(FuzzRegressions, EveryKeptInputRunsCleanly)
         replayed += ReplayAll("image_" + kind, [kind](const std::uint8_t* data, std::size_t size) {
             FuzzImage(kind.c_str(), data, size);
         });
-    for (std::string kind : {"svg", "xps", "text", "postscript"})
+    for (std::string kind : {"svg", "svgz", "xps", "text", "postscript"})
         replayed += ReplayAll("drawing_" + kind, [kind](const std::uint8_t* data, std::size_t size) {
             FuzzDrawing(kind.c_str(), data, size);
         });

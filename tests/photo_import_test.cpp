@@ -138,6 +138,11 @@ TEST(Photos, HeicAndAvifPagesHoldWhatLibheifDecodes)
     WriteHeif(dir / "deep.avif", {{.pixels = Pattern(40, 24, 4, 12, 6)}}, true);
     EXPECT_EQ(DecodeHeif(dir / "deep.avif", 0).bits, 12);
     ExpectHeifPages(dir / "deep.avif", 1);
+    // Photos of megabytes, filtered and compressed a band per core.
+    WriteHeif(dir / "large.heic", {{.pixels = Pattern(1200, 700, 3, 8, 8)}}, false);
+    ExpectHeifPages(dir / "large.heic", 1);
+    WriteHeif(dir / "large-deep.heic", {{.pixels = Pattern(800, 600, 4, 10, 9)}}, false);
+    ExpectHeifPages(dir / "large-deep.heic", 1);
 }
 
 // A file that declares a picture far larger than memory allows is refused

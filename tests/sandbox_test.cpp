@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sstream>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -101,6 +102,30 @@ TEST(Sandbox, SeesOnlyWhatItIsGiven)
     std::ifstream kept(input.path / "in.txt");
     std::getline(kept, line);
     EXPECT_EQ(line, "the input");
+}
+
+// Files the engine hands over are the helper's descriptors 3, 4, ... in
+// order, whatever numbers they have in the engine; nothing else of its is.
+TEST(Sandbox, FilesHandedOverAreTheHelpersThirdAndOn)
+{
+    int first = memfd_create("first", MFD_CLOEXEC), second = memfd_create("second", MFD_CLOEXEC);
+    int other = memfd_create("other", 0); // not handed over, and not closed on exec
+    ASSERT_GE(first, 0);
+    ASSERT_GE(second, 0);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(write(first, "one\n", 4), 4);
+    ASSERT_EQ(write(second, "two\n", 4), 4);
+    SandboxAccess allowed;
+    allowed.descriptors = {second, first};
+    std::string printed = RunScript("cat /dev/fd/3 /dev/fd/4; echo written >> /dev/fd/4; "
+                                    "test -e /dev/fd/5 && echo more; test -e \"/dev/fd/$1\" && echo other",
+                                    allowed, {std::to_string(other)});
+    EXPECT_EQ(printed, "two\none\n");
+    char back[32] = {};
+    EXPECT_EQ(pread(first, back, sizeof back - 1, 0), 12);
+    EXPECT_STREQ(back, "one\nwritten\n");
+    for (int fd : {first, second, other})
+        close(fd);
 }
 
 TEST(Sandbox, HasNoNetwork)

@@ -94,7 +94,7 @@ void CloseQuietly(int& fd)
 
 // In the child, between fork and exec: only calls that are safe there.
 [[noreturn]] void ExecInChild(char* const* args, int in, int out, int err, int report, std::uint64_t memoryLimit,
-                             pid_t parent)
+                             const std::vector<int>& passed, pid_t parent)
 {
     // Tied to the engine: killed when it ends, however it ends.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -103,15 +103,25 @@ void CloseQuietly(int& fd)
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    // The files passed on, first out of the way of their numbers, then at them.
+    int moved[16];
+    std::size_t count = passed.size() < 16 ? passed.size() : 16;
+    for (std::size_t i = 0; i < count; ++i)
+        if ((moved[i] = fcntl(passed[i], F_DUPFD_CLOEXEC, 200)) < 0)
+            _exit(127);
+    for (std::size_t i = 0; i < count; ++i)
+        if (dup2(moved[i], 3 + static_cast<int>(i)) < 0)
+            _exit(127);
+    int first = 3 + static_cast<int>(count);
     // Nothing of the engine's (its conversation, its documents' files)
     // reaches the helper but the pipe that reports a failed exec, which
     // closes by itself when the exec succeeds.
     int keep = fcntl(report, F_DUPFD_CLOEXEC, 100);
     if (keep < 0)
         _exit(127);
-    if (syscall(SYS_close_range, 3U, static_cast<unsigned>(keep - 1), 0U) != 0 ||
+    if (syscall(SYS_close_range, static_cast<unsigned>(first), static_cast<unsigned>(keep - 1), 0U) != 0 ||
         syscall(SYS_close_range, static_cast<unsigned>(keep + 1), ~0U, 0U) != 0) {
-        for (int fd = 3; fd < 65536; ++fd)
+        for (int fd = first; fd < 65536; ++fd)
             if (fd != keep)
                 close(fd);
     }
@@ -141,6 +151,8 @@ HelperProcess StartSandboxed(const std::vector<std::string>& argv, const Sandbox
 {
     if (argv.empty())
         throw std::invalid_argument("no program to start");
+    if (allowed.descriptors.size() > 16)
+        throw std::invalid_argument("too many files for a helper");
     std::vector<std::string> args = SandboxArguments(FindBubblewrap(), argv, allowed);
     std::vector<char*> pointers;
     for (std::string& arg : args)
@@ -175,7 +187,7 @@ HelperProcess StartSandboxed(const std::vector<std::string>& argv, const Sandbox
     pid_t parent = getpid();
     pid_t pid = fork();
     if (pid == 0)
-        ExecInChild(pointers.data(), in, out, err, report[1], allowed.memoryLimit, parent);
+        ExecInChild(pointers.data(), in, out, err, report[1], allowed.memoryLimit, allowed.descriptors, parent);
     int error = errno;
     close(null);
     close(report[1]);

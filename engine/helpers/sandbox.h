@@ -20,6 +20,7 @@ struct SandboxAccess {
     std::uint64_t memoryLimit = 0;     // bytes of address space (RLIMIT_AS); 0: no limit
     std::string home;                  // HOME inside the sandbox (one of the writable folders), or empty for an empty private one
     std::vector<std::string> environment; // NAME=value set inside, besides PATH, LANG and HOME (nothing else is passed)
+    std::vector<int> descriptors;         // the engine's files the helper gets, as its descriptors 3, 4, ... in order
 };
 
 // A helper started in the sandbox.

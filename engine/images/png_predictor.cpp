@@ -1,7 +1,10 @@
 #include "images/png_predictor.h"
 
+#include "images/parallel.h"
+
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -55,18 +58,15 @@ unsigned long long Filter(int f, const std::uint8_t* row, const std::uint8_t* up
     return sum;
 }
 
-} // namespace
-
-std::string PngPredict(const std::string& raw, std::size_t rowBytes, std::size_t bpp)
+// Filters rows [first, last) of raw into out, each row after its filter byte.
+void PredictRows(const std::string& raw, std::size_t rowBytes, std::size_t bpp, std::size_t first, std::size_t last,
+                 char* out)
 {
-    std::size_t rows = rowBytes == 0 ? 0 : raw.size() / rowBytes;
-    std::string out;
-    out.reserve(rows * (rowBytes + 1));
     std::string candidate[5];
     for (auto& c : candidate)
         c.resize(rowBytes);
     const std::string zero(rowBytes, '\0');
-    for (std::size_t y = 0; y < rows; ++y) {
+    for (std::size_t y = first; y < last; ++y) {
         const auto* row = reinterpret_cast<const std::uint8_t*>(raw.data() + y * rowBytes);
         const auto* up = reinterpret_cast<const std::uint8_t*>(y > 0 ? raw.data() + (y - 1) * rowBytes : zero.data());
         std::size_t best = 0;
@@ -80,8 +80,24 @@ std::string PngPredict(const std::string& raw, std::size_t rowBytes, std::size_t
                 best = std::size_t(f);
             }
         }
-        out += char(best);
-        out += candidate[best];
+        char* at = out + (y - first) * (rowBytes + 1);
+        at[0] = char(best);
+        std::memcpy(at + 1, candidate[best].data(), rowBytes);
     }
+}
+
+} // namespace
+
+std::string PngPredict(const std::string& raw, std::size_t rowBytes, std::size_t bpp)
+{
+    std::size_t rows = rowBytes == 0 ? 0 : raw.size() / rowBytes;
+    std::string out(rows * (rowBytes + 1), '\0');
+    // Each row depends only on itself and the raw row above, so large images
+    // are filtered a band of rows per core at once.
+    std::size_t bands = PiecesFor(raw.size(), std::size_t(1) << 20);
+    RunPieces(bands, [&](std::size_t i) {
+        std::size_t first = rows * i / bands, last = rows * (i + 1) / bands;
+        PredictRows(raw, rowBytes, bpp, first, last, out.data() + first * (rowBytes + 1));
+    });
     return out;
 }

@@ -30,6 +30,12 @@ void SplitAlpha(const char* pixels, std::size_t stride, int samples, int colours
     char* a = mask.data();
     for (std::size_t y = 0; y < height; ++y) {
         const char* p = pixels + y * stride;
+        if (pixel == colour) {
+            // Already the samples as stored: the row at once.
+            std::memcpy(c, p, width * colour);
+            c += width * colour;
+            continue;
+        }
         for (std::size_t x = 0; x < width; ++x, p += pixel, c += colour) {
             std::memcpy(c, p, colour);
             if (!alpha)

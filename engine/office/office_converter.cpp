@@ -143,10 +143,15 @@ void OfficeConverter::Stop()
     pending_.clear();
 }
 
-void OfficeConverter::Fail(const std::string& reason)
+void OfficeConverter::Kill()
 {
     StopHelper(helper_);
     pending_.clear();
+}
+
+void OfficeConverter::Fail(const std::string& reason)
+{
+    Kill();
     throw std::runtime_error(reason);
 }
 

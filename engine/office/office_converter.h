@@ -52,6 +52,8 @@ public:
 
     // Ends the helper, if one runs (the next document starts another).
     void Stop();
+    // Ends it at once, without letting LibreOffice close: when the engine ends.
+    void Kill();
 
     // The running helper's process, or -1.
     pid_t HelperProcessId() const { return helper_.pid; }

@@ -190,3 +190,51 @@ bool HasZipEntry(std::string_view archive, std::string_view name)
 {
     return FromCentralDirectory(archive, name) || (!EndRecord(archive) && FromLocalHeaders(archive, name));
 }
+
+ZipMeasure MeasureZip(std::string_view archive, std::uint64_t limit)
+{
+    ZipMeasure measure;
+    std::optional<std::size_t> end = EndRecord(archive);
+    if (!end)
+        return measure;
+    std::size_t count = Le(archive, *end + 10, 2);
+    std::size_t at = Le(archive, *end + 16, 4);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!HasSignature(archive, at, 1, 2) || archive.size() - at < CentralHeaderSize)
+            return measure;
+        std::size_t length = CentralHeaderSize + Le(archive, at + 28, 2) + Le(archive, at + 30, 2) + Le(archive, at + 32, 2);
+        if (archive.size() - at < length)
+            return measure;
+        std::optional<Entry> entry = LocalEntry(archive, Le(archive, at + 42, 4));
+        if (!entry)
+            return measure;
+        entry->method = Le(archive, at + 10, 2);
+        entry->compressedSize = Le(archive, at + 20, 4);
+        entry->size = Le(archive, at + 24, 4);
+        if (entry->data > archive.size() || archive.size() - entry->data < entry->compressedSize)
+            return measure;
+        std::uint64_t left = limit - measure.bytes;
+        std::uint64_t made = entry->size; // what other methods declare, unchecked
+        if (entry->method == 0) {
+            made = entry->compressedSize;
+        } else if (entry->method == 8) {
+            std::size_t consumed = 0, total = 0;
+            bool inflated = Inflate(archive.substr(entry->data, entry->compressedSize), 0,
+                                    static_cast<std::size_t>(std::min<std::uint64_t>(left, SIZE_MAX - 1)), consumed, total)
+                                .has_value();
+            made = total;
+            if (!inflated && total <= left)
+                return measure; // damaged
+        }
+        if (made > left) {
+            measure.readable = true;
+            measure.overLimit = true;
+            measure.bytes = limit;
+            return measure;
+        }
+        measure.bytes += made;
+        at += length;
+    }
+    measure.readable = true;
+    return measure;
+}

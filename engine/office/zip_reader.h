@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,3 +16,14 @@ std::optional<std::string> ReadZipEntry(std::string_view archive, std::string_vi
 // Whether the archive has an entry called name, found as above, readable or
 // not.
 bool HasZipEntry(std::string_view archive, std::string_view name);
+
+// What the entries of an archive unpack to, counted by unpacking each one
+// (deflated or stored) and keeping nothing, found through the central
+// directory. Whether it could be read, and whether it unpacks to more than
+// limit bytes (counting stops there).
+struct ZipMeasure {
+    bool readable = false;
+    bool overLimit = false;
+    std::uint64_t bytes = 0;
+};
+ZipMeasure MeasureZip(std::string_view archive, std::uint64_t limit);

@@ -1,33 +1,23 @@
-// PostScript and EPS with Ghostscript's pdfwrite, run as a sandboxed helper:
-// no network, the program read-only in a private folder, the PDF written to
-// another, a memory cap and a time limit. Every page of a PostScript file; an
+// PostScript and EPS with Ghostscript's pdfwrite, run as a sandboxed helper
+// kept running between files (vector/ghostscript_server.h): no network, a
+// memory cap and a time limit per file. Every page of a PostScript file; an
 // EPS as one page cropped to its bounding box; vectors and text stay so.
-#include "helpers/sandbox.h"
+#include "vector/ghostscript_server.h"
 #include "vector/rendered_pdf.h"
 #include "vector/vector_import.h"
 
-#include <cerrno>
 #include <memory>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <qpdf/Pl_Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <sstream>
 #include <stdexcept>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
 std::chrono::milliseconds timeLimit = std::chrono::seconds(120);
-constexpr std::uint64_t MemoryLimit = std::uint64_t(4) << 30;
-constexpr const char* FontCache = "/var/cache/fontconfig";
 
 std::uint32_t Little32(std::string_view bytes, std::size_t at)
 {
@@ -39,41 +29,6 @@ bool IsDosEps(std::string_view bytes)
 {
     return bytes.size() >= 30 && bytes.substr(0, 4) == "\xc5\xd0\xd3\xc6";
 }
-
-std::string FindGhostscript()
-{
-    const char* path = std::getenv("PATH");
-    std::string folders = path != nullptr && *path != '\0' ? path : "/usr/bin:/bin";
-    std::istringstream list(folders);
-    for (std::string folder; std::getline(list, folder, ':');) {
-        if (folder.empty() || folder[0] != '/')
-            continue;
-        std::string candidate = folder + "/gs";
-        if (access(candidate.c_str(), X_OK) == 0)
-            return std::filesystem::canonical(candidate).string();
-    }
-    throw std::runtime_error("Ghostscript (gs) is needed to open PostScript files; install the ghostscript package");
-}
-
-// A private folder, removed with what is in it.
-struct PrivateFolder {
-    std::string path;
-    PrivateFolder()
-    {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr && *tmp == '/' ? tmp : "/tmp") + "/dochost-ps-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error(std::string("cannot make a private folder: ") + std::strerror(errno));
-        path = pattern;
-    }
-    ~PrivateFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    PrivateFolder(const PrivateFolder&) = delete;
-    PrivateFolder& operator=(const PrivateFolder&) = delete;
-};
 
 // Whether a page's content only saves, transforms and restores the state.
 bool DrawsNothing(QPDFPageObjectHelper& page)
@@ -130,49 +85,9 @@ PostScriptProgram PreparePostScript(const std::string& bytes)
 std::shared_ptr<QPDF> ReadPostScript(const std::string& bytes)
 {
     PostScriptProgram program = PreparePostScript(bytes);
-    std::string gs = FindGhostscript();
-    PrivateFolder folder;
-    std::string in = folder.path + "/in", out = folder.path + "/out";
-    std::filesystem::create_directory(in);
-    std::filesystem::create_directory(out);
-    std::string input = in + (program.eps ? "/drawing.eps" : "/document.ps");
-    {
-        std::ofstream file(input, std::ios::binary);
-        file.write(program.text.data(), std::streamsize(program.text.size()));
-        if (!file.flush())
-            throw std::runtime_error("cannot write the PostScript file to a private folder");
-    }
-    std::string output = out + "/document.pdf";
-    std::vector<std::string> argv = {gs, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite",
-                                     "-dAutoRotatePages=/None", "-sOutputFile=" + output};
-    if (program.eps)
-        argv.push_back("-dEPSCrop");
-    argv.push_back(input);
-
-    SandboxAccess allowed;
-    allowed.readOnly = {in};
-    // Fontconfig's cache, without which Ghostscript scans every font on each start.
-    if (access(FontCache, R_OK) == 0)
-        allowed.readOnly.push_back(FontCache);
-    allowed.writable = {out};
-    allowed.memoryLimit = MemoryLimit;
-    HelperProcess helper = StartSandboxed(argv, allowed, false, true);
-    int status = 0;
-    if (!WaitOrKill(helper, timeLimit, status))
-        throw std::runtime_error("Ghostscript did not finish the PostScript file within " +
-                                 (timeLimit.count() % 1000 == 0 ? std::to_string(timeLimit.count() / 1000) + " s"
-                                                                : std::to_string(timeLimit.count()) + " ms") +
-                                 "; it was stopped");
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::string how = WIFSIGNALED(status) ? "was killed by signal " + std::to_string(WTERMSIG(status))
-                                              : "stopped with status " + std::to_string(WEXITSTATUS(status));
-        throw std::runtime_error("Ghostscript cannot convert the PostScript file (it " + how +
-                                 "): the file is damaged or does what the sandbox forbids");
-    }
-    std::ifstream file(output, std::ios::binary);
-    std::string pdf((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (pdf.empty())
-        throw std::runtime_error("the PostScript file has no pages");
+    // Ghostscript crops a program whose first line names it EPSF to its
+    // bounding box, as it does for a file it is given.
+    std::string pdf = EngineGhostscript().Convert(program.text, timeLimit);
     std::shared_ptr<QPDF> document = ReadPdfBytes(std::move(pdf), "PostScript file");
     // pdfwrite makes one empty page of a program that shows none.
     std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(*document).getAllPages();

@@ -20,8 +20,10 @@ std::shared_ptr<QPDF> ReadSvg(const std::string& bytes, const std::string& path)
 
 // An XPS or OpenXPS document: a zip package with a fixed document sequence.
 bool IsXps(std::string_view bytes);
-// Every page of every document of the package, as vectors.
-std::shared_ptr<QPDF> ReadXps(const std::string& path);
+// Every page of every document of the package (bytes, read from path), as
+// vectors. A package whose parts unpack to more than a hundred times its
+// size (at least 64 MiB, at most 1 GiB) is refused before libgxps reads it.
+std::shared_ptr<QPDF> ReadXps(const std::string& bytes, const std::string& path);
 
 // Plain text: UTF-8, or Latin-1 (Windows-1252) where it is not valid UTF-8,
 // with no NUL and no control character but tab, line ends and form feed (and
@@ -45,6 +47,7 @@ std::shared_ptr<QPDF> ReadPostScript(const std::string& bytes);
 // How long one conversion may run (two minutes unless set).
 void SetPostScriptTimeLimit(std::chrono::milliseconds limit);
 
-// A drawing, PostScript or XPS document in bytes (read from path), made into
-// a document; null when bytes are none of these.
+// A drawing (also gzip-compressed, .svgz), PostScript or XPS document in
+// bytes (read from path), made into a document; null when bytes are none of
+// these.
 std::shared_ptr<QPDF> OpenVectorKind(const std::string& path, const std::string& bytes);

@@ -1,5 +1,6 @@
 // XPS and OpenXPS with libgxps, drawn on cairo's PDF surface: every page of
 // every document in the package, its paths and glyphs as vectors and text.
+#include "office/zip_reader.h"
 #include "vector/gobject_support.h"
 #include "vector/rendered_pdf.h"
 #include "vector/vector_import.h"
@@ -65,8 +66,19 @@ bool IsXps(std::string_view bytes)
     return false;
 }
 
-std::shared_ptr<QPDF> ReadXps(const std::string& path)
+std::shared_ptr<QPDF> ReadXps(const std::string& bytes, const std::string& path)
 {
+    // libgxps unpacks each part it reads whole: a package whose parts would
+    // unpack to far more than documents do (a zip bomb, whatever sizes it
+    // declares) is refused first, after a count that keeps nothing.
+    std::uint64_t floor = std::uint64_t(64) << 20, ceiling = std::uint64_t(1) << 30;
+    std::uint64_t limit = std::min(ceiling, std::max(floor, std::uint64_t(bytes.size()) * 100));
+    ZipMeasure measure = MeasureZip(bytes, limit);
+    if (!measure.readable)
+        throw std::runtime_error("the XPS file is damaged or cut short");
+    if (measure.overLimit)
+        throw std::runtime_error("the XPS file unpacks to more than " + std::to_string(limit >> 20) +
+                                 " MiB; it is refused");
     GObjectRef location{g_file_new_for_path(path.c_str())};
     GError* error = nullptr;
     GObjectRef file{gxps_file_new(G_FILE(location.object), &error)};

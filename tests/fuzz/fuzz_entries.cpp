@@ -8,6 +8,7 @@
 #include "page_insertion.h"
 #include "pdf_input.h"
 #include "script/replay.h"
+#include "vector/gzip_data.h"
 #include "vector/vector_import.h"
 
 #include <cctype>
@@ -111,6 +112,12 @@ void FuzzDrawing(const char* kind, const std::uint8_t* data, std::size_t size)
         if (k == "svg") {
             if (IsSvg(bytes))
                 pdf = ReadSvg(bytes, "/nonexistent/fuzzed.svg");
+        } else if (k == "svgz") {
+            if (!IsGzip(bytes))
+                return;
+            std::string drawing = Gunzip(bytes, std::size_t(4) << 20);
+            if (IsSvg(drawing))
+                pdf = ReadSvg(drawing, "/nonexistent/fuzzed.svgz");
         } else if (k == "xps") {
             // libgxps reads a file: the input goes into one of this process's own.
             static std::string path = [] {
@@ -127,7 +134,7 @@ void FuzzDrawing(const char* kind, const std::uint8_t* data, std::size_t size)
                 return;
             std::fwrite(bytes.data(), 1, bytes.size(), file);
             std::fclose(file);
-            pdf = ReadXps(path);
+            pdf = ReadXps(bytes, path);
         } else if (k == "postscript") {
             // Ghostscript runs in its own sandboxed process; what the engine
             // itself reads of a PostScript file is its kind and DOS EPS header.

@@ -123,6 +123,7 @@ int main(int argc, char** argv)
         std::string folder = argv[2];
         WriteImageCorpus(folder);
         WriteOtherKinds(folder);
+        WriteFile(folder + "/drawing.svgz", Gzip(SvgDrawing(300, 200, "A compressed drawing")));
         WriteSamplePdf(folder + "/features.pdf", {.pages = {"One", "Two"}, .bookmarks = true, .fieldName = "f",
                                                   .link = true, .labelPrefix = "L-"});
         WriteSamplePdf(folder + "/plain.pdf", {.pages = {"Plain"}});

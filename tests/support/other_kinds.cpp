@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <libheif/heif.h>
 #include <stdexcept>
+#include <zlib.h>
 
 namespace {
 
@@ -162,6 +163,24 @@ void WriteXps(const std::string& path, const std::vector<std::string>& pageTexts
     fs::remove_all(dir);
     if (r.status != 0)
         throw std::runtime_error("zip failed: " + r.err);
+}
+
+std::string Gzip(const std::string& data)
+{
+    z_stream z{};
+    if (deflateInit2(&z, 9, Z_DEFLATED, 16 + MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("cannot start gzip compression");
+    std::string out(deflateBound(&z, uLong(data.size())) + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    int status = deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    if (status != Z_STREAM_END)
+        throw std::runtime_error("gzip compression failed");
+    return out;
 }
 
 std::string SvgDrawing(int width, int height, const std::string& text, const std::string& extra)

@@ -36,6 +36,9 @@ void WriteXps(const std::string& path, const std::vector<std::string>& pageTexts
 // An SVG drawing of width x height CSS pixels: a rectangle, a curve and text.
 std::string SvgDrawing(int width, int height, const std::string& text, const std::string& extra = "");
 
+// Data compressed as gzip compresses it (zlib's gzip format), as .svgz files hold SVG.
+std::string Gzip(const std::string& data);
+
 // A PostScript file of pages, each with its line of text and a filled box;
 // an EPS file of one drawing with a bounding box.
 std::string PostScriptPages(const std::vector<std::string>& pageTexts);
