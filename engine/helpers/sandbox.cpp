@@ -277,3 +277,48 @@ bool WaitReadable(int fd, std::chrono::milliseconds timeout)
             return false;
     }
 }
+
+std::chrono::milliseconds TimeLeft(std::chrono::steady_clock::time_point deadline)
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? left : std::chrono::milliseconds(0);
+}
+
+HelperIo WriteToHelper(int fd, std::string_view bytes, std::chrono::steady_clock::time_point deadline)
+{
+    while (!bytes.empty()) {
+        ssize_t put = write(fd, bytes.data(), bytes.size());
+        if (put > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(put));
+            continue;
+        }
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0 && errno == EAGAIN) {
+            pollfd ready{fd, POLLOUT, 0};
+            int polled = poll(&ready, 1, static_cast<int>(TimeLeft(deadline).count()));
+            if (polled > 0 || (polled < 0 && errno == EINTR))
+                continue;
+            return HelperIo::TimedOut;
+        }
+        return HelperIo::Closed;
+    }
+    return HelperIo::Done;
+}
+
+HelperIo ReadFromHelper(int fd, std::string& pending, std::chrono::steady_clock::time_point deadline)
+{
+    if (!WaitReadable(fd, TimeLeft(deadline)))
+        return HelperIo::TimedOut;
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got > 0) {
+            pending.append(buffer, static_cast<std::size_t>(got));
+            return HelperIo::Done;
+        }
+        if (got < 0 && errno == EINTR)
+            continue;
+        return got < 0 && errno == EAGAIN ? HelperIo::Done : HelperIo::Closed;
+    }
+}

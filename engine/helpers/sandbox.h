@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -53,3 +54,14 @@ void StopHelper(HelperProcess& helper);
 
 // Whether fd becomes readable (or reaches its end) within timeout.
 bool WaitReadable(int fd, std::chrono::milliseconds timeout);
+
+// The time from now to deadline, none once it has passed.
+std::chrono::milliseconds TimeLeft(std::chrono::steady_clock::time_point deadline);
+
+// How an exchange with a helper over its pipes ended.
+enum class HelperIo { Done, TimedOut, Closed };
+// Writes all of bytes to fd (blocking or not) by deadline.
+HelperIo WriteToHelper(int fd, std::string_view bytes, std::chrono::steady_clock::time_point deadline);
+// Appends what fd holds to pending, once it holds something, waiting for
+// that until deadline (Done with nothing appended when the wake was spurious).
+HelperIo ReadFromHelper(int fd, std::string& pending, std::chrono::steady_clock::time_point deadline);

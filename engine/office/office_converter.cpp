@@ -22,12 +22,6 @@ const char* const InstallHint = "opening office documents needs LibreOffice: ins
 const char* const Python = "/usr/bin/python3";
 const char* const FontCache = "/var/cache/fontconfig";
 
-std::chrono::milliseconds Left(Clock::time_point deadline)
-{
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? left : std::chrono::milliseconds(0);
-}
-
 std::string FolderOfRunningProgram()
 {
     char path[PATH_MAX];
@@ -157,20 +151,9 @@ void OfficeConverter::Fail(const std::string& reason)
 
 bool OfficeConverter::Fill(Clock::time_point deadline)
 {
-    timedOut_ = false;
-    if (!WaitReadable(helper_.output, Left(deadline))) {
-        timedOut_ = true;
-        return false;
-    }
-    char buffer[1 << 16];
-    ssize_t got;
-    do
-        got = read(helper_.output, buffer, sizeof buffer);
-    while (got < 0 && errno == EINTR);
-    if (got <= 0)
-        return false;
-    pending_.append(buffer, static_cast<std::size_t>(got));
-    return true;
+    HelperIo io = ReadFromHelper(helper_.output, pending_, deadline);
+    timedOut_ = io == HelperIo::TimedOut;
+    return io == HelperIo::Done;
 }
 
 std::string OfficeConverter::ReadLine(Clock::time_point deadline)
@@ -197,23 +180,10 @@ std::string OfficeConverter::ReadBytes(std::size_t count, Clock::time_point dead
 
 void OfficeConverter::Write(std::string_view bytes, Clock::time_point deadline)
 {
-    timedOut_ = false;
-    while (!bytes.empty()) {
-        ssize_t put = write(helper_.input, bytes.data(), bytes.size());
-        if (put > 0) {
-            bytes.remove_prefix(static_cast<std::size_t>(put));
-            continue;
-        }
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put < 0 && errno == EAGAIN) {
-            pollfd ready{helper_.input, POLLOUT, 0};
-            if (poll(&ready, 1, static_cast<int>(Left(deadline).count())) > 0)
-                continue;
-            timedOut_ = true;
-        }
+    HelperIo io = WriteToHelper(helper_.input, bytes, deadline);
+    timedOut_ = io == HelperIo::TimedOut;
+    if (io != HelperIo::Done)
         throw std::runtime_error("no request");
-    }
 }
 
 std::string OfficeConverter::Convert(std::string_view document, const std::string& format)

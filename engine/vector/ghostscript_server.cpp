@@ -93,12 +93,6 @@ std::string Describe(std::chrono::milliseconds limit)
                                      : std::to_string(limit.count()) + " ms";
 }
 
-std::chrono::milliseconds Left(Clock::time_point deadline)
-{
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? left : std::chrono::milliseconds(0);
-}
-
 // A word no program can guess, which marks the driver's answers for one job.
 std::string NewToken()
 {
@@ -179,42 +173,21 @@ namespace {
 
 void WriteAll(int fd, std::string_view bytes, Clock::time_point deadline)
 {
-    while (!bytes.empty()) {
-        ssize_t put = write(fd, bytes.data(), bytes.size());
-        if (put > 0) {
-            bytes.remove_prefix(static_cast<std::size_t>(put));
-            continue;
-        }
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put < 0 && errno == EAGAIN) {
-            pollfd ready{fd, POLLOUT, 0};
-            if (poll(&ready, 1, static_cast<int>(Left(deadline).count())) > 0)
-                continue;
-            throw Overrun{};
-        }
+    HelperIo io = WriteToHelper(fd, bytes, deadline);
+    if (io == HelperIo::TimedOut)
+        throw Overrun{};
+    if (io == HelperIo::Closed)
         throw Died{};
-    }
 }
 
 // Reads what is there into pending, waiting until deadline for something.
 void Fill(int fd, std::string& pending, Clock::time_point deadline)
 {
-    if (!WaitReadable(fd, Left(deadline)))
+    HelperIo io = ReadFromHelper(fd, pending, deadline);
+    if (io == HelperIo::TimedOut)
         throw Overrun{};
-    char buffer[1 << 16];
-    for (;;) {
-        ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got > 0) {
-            pending.append(buffer, static_cast<std::size_t>(got));
-            return;
-        }
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0 && errno == EAGAIN)
-            return;
+    if (io == HelperIo::Closed)
         throw Died{};
-    }
 }
 
 bool WriteFileAt(int fd, std::string_view bytes)
