@@ -16,22 +16,6 @@
 
 namespace {
 
-// What libtiff's RGBA reading makes of the first page of a file.
-Rgb8 LibtiffShows(const std::string& path)
-{
-    TIFF* tiff = TIFFOpen(path.c_str(), "r");
-    std::uint32_t w = 0, h = 0;
-    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &w);
-    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &h);
-    std::vector<std::uint32_t> raster(std::size_t(w) * h);
-    EXPECT_TRUE(TIFFReadRGBAImageOriented(tiff, w, h, raster.data(), ORIENTATION_TOPLEFT, 0)) << path;
-    TIFFClose(tiff);
-    Rgb8 shown{int(w), int(h), {}};
-    for (std::uint32_t v : raster)
-        shown.data += {char(TIFFGetR(v)), char(TIFFGetG(v)), char(TIFFGetB(v))};
-    return shown;
-}
-
 // The raw data of every strip or tile of the first page.
 std::vector<std::string> RawPieces(const std::string& path)
 {
@@ -82,10 +66,15 @@ std::string Convert(const std::string& tif)
     return pdf;
 }
 
-void ExpectShowsWhatLibtiffShows(const std::string& tif, const std::string& pdf)
+// The images of the first page of a one-page TIFF made as given at tif and
+// converted, once that page is seen to show what libtiff shows.
+std::vector<StoredImage> ConvertedImages(const std::string& tif, const TiffPage& page)
 {
-    Rgb8 expected = LibtiffShows(tif);
+    WriteTiff(tif, {page});
+    std::string pdf = Convert(tif);
+    Rgb8 expected = Shown(TiffRgba(tif));
     EXPECT_EQ(Difference(expected, RenderPage(pdf, 1, expected.width, expected.height)), "") << tif;
+    return FirstPageImages(pdf);
 }
 
 TEST(Scans, JpegInStripsAndTilesKeepsItsJpegDataAndShowsWhatLibtiffDecodes)
@@ -111,10 +100,7 @@ TEST(Scans, JpegInStripsAndTilesKeepsItsJpegDataAndShowsWhatLibtiffDecodes)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string tif = dir.path + "/" + c.name;
-        WriteTiff(tif, {c.page});
-        std::string pdf = Convert(tif);
-        ExpectShowsWhatLibtiffShows(tif, pdf);
-        std::vector<StoredImage> images = FirstPageImages(pdf);
+        std::vector<StoredImage> images = ConvertedImages(tif, c.page);
         ASSERT_EQ(images.size(), c.images);
         std::string stored;
         for (const StoredImage& image : images) {
@@ -161,10 +147,7 @@ TEST(Scans, GreyLzwAndDeflateAndG3FaxShowWhatLibtiffDecodes)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string tif = dir.path + "/" + c.name;
-        WriteTiff(tif, {c.page});
-        std::string pdf = Convert(tif);
-        ExpectShowsWhatLibtiffShows(tif, pdf);
-        std::vector<StoredImage> images = FirstPageImages(pdf);
+        std::vector<StoredImage> images = ConvertedImages(tif, c.page);
         ASSERT_EQ(images.size(), 1u);
         EXPECT_EQ(images[0].filter, c.filter);
         if (!c.parms.empty())

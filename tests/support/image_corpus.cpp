@@ -88,22 +88,6 @@ std::string CmykReference(const std::string& path, const Pixels& cmyk, double xD
     return path;
 }
 
-// What libtiff's own RGBA reading makes of the first page of a file.
-Pixels TiffRgba(const std::string& path)
-{
-    TIFF* tiff = TIFFOpen(path.c_str(), "r");
-    std::uint32_t w = 0, h = 0;
-    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &w);
-    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &h);
-    std::vector<std::uint32_t> raster(std::size_t(w) * h);
-    TIFFReadRGBAImageOriented(tiff, w, h, raster.data(), ORIENTATION_TOPLEFT, 0);
-    TIFFClose(tiff);
-    Pixels p{int(w), int(h), 3, 8, {}};
-    for (std::uint32_t v : raster)
-        p.samples.insert(p.samples.end(), {std::uint16_t(TIFFGetR(v)), std::uint16_t(TIFFGetG(v)), std::uint16_t(TIFFGetB(v))});
-    return p;
-}
-
 } // namespace
 
 Rgb8 Turned(const Rgb8& in, int degrees, bool mirror)

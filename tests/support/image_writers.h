@@ -34,6 +34,9 @@ struct TiffPage {
 };
 void WriteTiff(const std::string& path, const std::vector<TiffPage>& pages);
 
+// What libtiff's own RGBA reading makes of the first page of a file.
+Pixels TiffRgba(const std::string& path);
+
 struct PngOptions {
     bool interlace = false;
     int transparentGray = -1;         // tRNS of a gray image

@@ -111,3 +111,22 @@ void WriteTiff(const std::string& path, const std::vector<TiffPage>& pages)
     }
     TIFFClose(tiff);
 }
+
+Pixels TiffRgba(const std::string& path)
+{
+    TIFF* tiff = TIFFOpen(path.c_str(), "r");
+    if (tiff == nullptr)
+        throw std::runtime_error("libtiff cannot open " + path);
+    std::uint32_t w = 0, h = 0;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &h);
+    std::vector<std::uint32_t> raster(std::size_t(w) * h);
+    bool read = TIFFReadRGBAImageOriented(tiff, w, h, raster.data(), ORIENTATION_TOPLEFT, 0);
+    TIFFClose(tiff);
+    if (!read)
+        throw std::runtime_error("libtiff cannot read " + path);
+    Pixels p{int(w), int(h), 3, 8, {}};
+    for (std::uint32_t v : raster)
+        p.samples.insert(p.samples.end(), {std::uint16_t(TIFFGetR(v)), std::uint16_t(TIFFGetG(v)), std::uint16_t(TIFFGetB(v))});
+    return p;
+}
