@@ -371,19 +371,10 @@ std::string RawTile(TIFF* tiff, TiffMemory& memory, ttile_t tile)
     return raw;
 }
 
-// JPEG data in strips or tiles goes in as it is, never decoded: strips
-// joined into one stream where a decoder reads exactly what it reads from
-// each strip alone, otherwise each strip or tile its own image, placed edge to
-// edge. False (decode it instead) for data whose colours a PDF reader would
-// take otherwise than libtiff does.
-bool JpegPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, ImagePage& page)
+// The colour space of JPEG data PDF shows as libtiff does, and how many
+// components its streams have; false for any other.
+bool JpegColours(const Directory& d, int& colors, Raster::Space& space)
 {
-    Raster& r = page.raster;
-    if (d.compression != COMPRESSION_JPEG || d.bits != 8 || (d.planar == PLANARCONFIG_SEPARATE && d.samples > 1) ||
-        d.extraCount != 0)
-        return false;
-    int colors;
-    Raster::Space space;
     if (d.photometric == PHOTOMETRIC_YCBCR || d.photometric == PHOTOMETRIC_RGB)
         colors = 3, space = Raster::Space::RGB;
     else if (d.photometric == PHOTOMETRIC_MINISBLACK)
@@ -392,46 +383,60 @@ bool JpegPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, ImagePa
         colors = 4, space = Raster::Space::CMYK;
     else
         return false;
-    if (d.samples != colors)
-        return false;
+    return d.samples == colors;
+}
+
+// How a page's data is cut: strips (pieces as wide as the page) or tiles.
+struct PieceGrid {
+    std::uint32_t width = 0, height = 0; // of a whole piece
+    std::uint64_t across = 0, count = 0;
+};
+
+// The page's pieces, unless there are so many that thousands of images on
+// a page would be slow to show (such a file is decoded instead).
+std::optional<PieceGrid> JpegPieceGrid(TIFF* tiff, const Directory& d)
+{
+    PieceGrid grid{d.width, d.height, 0, 0};
+    if (d.tiled) {
+        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &grid.width);
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &grid.height);
+    } else {
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &grid.height);
+        grid.height = std::clamp<std::uint32_t>(grid.height, 1, d.height);
+    }
+    if (grid.width == 0 || grid.height == 0 || grid.width > 65535 || grid.height > 65535)
+        return std::nullopt;
+    grid.across = (d.width + std::uint64_t(grid.width) - 1) / grid.width;
+    std::uint64_t down = (d.height + std::uint64_t(grid.height) - 1) / grid.height;
+    grid.count = d.tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    if (grid.count != grid.across * down || grid.count > 4096)
+        return std::nullopt;
+    return grid;
+}
+
+// Each piece as a whole JPEG stream and its layout, when every one has the
+// size and colours the file says it has; false otherwise.
+bool ReadJpegPieces(TIFF* tiff, TiffMemory& memory, const Directory& d, const PieceGrid& grid, int colors,
+                    std::vector<std::string>& streams, std::vector<JpegLayout>& layouts)
+{
     std::uint32_t tableLength = 0;
     void* tableBytes = nullptr;
     std::string tables;
     if (TIFFGetField(tiff, TIFFTAG_JPEGTABLES, &tableLength, &tableBytes) && tableBytes != nullptr)
         tables.assign(static_cast<const char*>(tableBytes), tableLength);
-
-    std::uint32_t pieceWidth = d.width, pieceHeight = d.height;
-    if (d.tiled) {
-        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &pieceWidth);
-        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &pieceHeight);
-    } else {
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &pieceHeight);
-        pieceHeight = std::clamp<std::uint32_t>(pieceHeight, 1, d.height);
-    }
-    if (pieceWidth == 0 || pieceHeight == 0 || pieceWidth > 65535 || pieceHeight > 65535)
-        return false;
-    std::uint64_t across = (d.width + std::uint64_t(pieceWidth) - 1) / pieceWidth;
-    std::uint64_t down = (d.height + std::uint64_t(pieceHeight) - 1) / pieceHeight;
-    std::uint64_t count = d.tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
-    // Thousands of images on a page would be slow to show: such a file is decoded instead.
-    if (count != across * down || count > 4096)
-        return false;
-
-    // Each piece as a whole JPEG stream, with the size and colours the file says it has.
-    std::vector<std::string> streams;
-    std::vector<JpegLayout> layouts;
-    for (std::uint64_t i = 0; i < count; ++i) {
+    for (std::uint64_t i = 0; i < grid.count; ++i) {
         std::string raw = d.tiled ? RawTile(tiff, memory, ttile_t(i)) : RawStrip(tiff, memory, tstrile_t(i));
         streams.push_back(WholeJpeg(tables, raw));
         std::optional<JpegLayout> layout = ParseJpeg(streams.back());
         if (!layout || layout->components != colors)
             return false;
         // A piece at the right or bottom edge may be coded at its full size or cut to the image.
-        std::uint32_t x = std::uint32_t(i % across) * pieceWidth, y = std::uint32_t(i / across) * pieceHeight;
+        std::uint32_t x = std::uint32_t(i % grid.across) * grid.width;
+        std::uint32_t y = std::uint32_t(i / grid.across) * grid.height;
         auto fits = [](int coded, std::uint32_t whole, std::uint32_t left) {
             return std::uint32_t(coded) == whole || std::uint32_t(coded) == std::min(whole, left);
         };
-        if (!fits(layout->width, pieceWidth, d.width - x) || !fits(layout->height, pieceHeight, d.height - y))
+        if (!fits(layout->width, grid.width, d.width - x) || !fits(layout->height, grid.height, d.height - y))
             return false;
         // Colours as libtiff takes them: RGB and CMYK untransformed, YCbCr transformed, whatever the
         // stream's Adobe marker says (which PDF readers would follow, and which they read
@@ -441,19 +446,41 @@ bool JpegPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, ImagePa
             return false;
         layouts.push_back(*layout);
     }
+    return true;
+}
+
+// JPEG data in strips or tiles goes in as it is, never decoded: strips
+// joined into one stream where a decoder reads exactly what it reads from
+// each strip alone, otherwise each strip or tile its own image, placed edge to
+// edge. False (decode it instead) for data whose colours a PDF reader would
+// take otherwise than libtiff does.
+bool JpegPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, ImagePage& page)
+{
+    Raster& r = page.raster;
+    int colors = 0;
+    Raster::Space space = Raster::Space::Gray;
+    if (d.compression != COMPRESSION_JPEG || d.bits != 8 || (d.planar == PLANARCONFIG_SEPARATE && d.samples > 1) ||
+        d.extraCount != 0 || !JpegColours(d, colors, space))
+        return false;
+    std::optional<PieceGrid> grid = JpegPieceGrid(tiff, d);
+    std::vector<std::string> streams;
+    std::vector<JpegLayout> layouts;
+    if (!grid || !ReadJpegPieces(tiff, memory, d, *grid, colors, streams, layouts))
+        return false;
+
     r.space = space;
     r.bitsPerComponent = 8;
     r.filter = "/DCTDecode";
     DecodeParms parms;
     if (colors == 3)
         parms.colorTransform = d.photometric == PHOTOMETRIC_RGB ? 0 : 1;
-    if (count == 1 && !d.tiled && layouts[0].width == int(d.width) && layouts[0].height == int(d.height)) {
+    if (grid->count == 1 && !d.tiled && layouts[0].width == int(d.width) && layouts[0].height == int(d.height)) {
         r.data = std::move(streams[0]);
         r.decodeParms = parms;
         return true;
     }
     if (!d.tiled) {
-        std::optional<std::string> joined = JoinJpegStrips(streams, int(pieceHeight));
+        std::optional<std::string> joined = JoinJpegStrips(streams, int(grid->height));
         std::optional<JpegLayout> layout = joined ? ParseJpeg(*joined) : std::nullopt;
         if (layout && layout->width == int(d.width) && layout->height == int(d.height)) {
             r.data = std::move(*joined);
@@ -463,8 +490,8 @@ bool JpegPassThrough(TIFF* tiff, TiffMemory& memory, const Directory& d, ImagePa
     }
     for (std::size_t i = 0; i < streams.size(); ++i) {
         ImagePiece piece;
-        piece.x = int(i % across) * int(pieceWidth);
-        piece.y = int(i / across) * int(pieceHeight);
+        piece.x = int(i % grid->across) * int(grid->width);
+        piece.y = int(i / grid->across) * int(grid->height);
         piece.raster.space = space;
         piece.raster.icc = r.icc;
         piece.raster.width = layouts[i].width;
