@@ -191,12 +191,71 @@ double HalfToDouble(std::uint16_t h)
     return (h & 0x8000) ? -value : value;
 }
 
+// Sample n of a row as it arrives from libtiff: whole bytes in the host's
+// order, narrower samples packed high bit first.
+std::uint64_t SampleAt(const char* row, std::size_t n, int bits)
+{
+    std::uint64_t v = 0;
+    if (bits % 8 != 0) {
+        std::size_t bit = n * std::size_t(bits);
+        for (int b = 0; b < bits; ++b, ++bit)
+            v = (v << 1) | ((std::uint8_t(row[bit / 8]) >> (7 - bit % 8)) & 1);
+        return v;
+    }
+    std::size_t width = std::size_t(bits / 8);
+    if (width == 2) {
+        std::uint16_t t;
+        std::memcpy(&t, row + n * 2, 2);
+        return t;
+    }
+    if (width == 4) {
+        std::uint32_t t;
+        std::memcpy(&t, row + n * 4, 4);
+        return t;
+    }
+    if (width == 8) {
+        std::memcpy(&v, row + n * 8, 8);
+        return v;
+    }
+    for (std::size_t b = 0; b < width; ++b) // 8 and 24 bits, in the host's (little) order
+        v |= std::uint64_t(std::uint8_t(row[n * width + b])) << (8 * (width == 1 ? 0 : b));
+    return v;
+}
+
+// A float sample's value: half, single or double precision.
+double FloatOf(std::uint64_t v, int bits)
+{
+    if (bits == 16)
+        return HalfToDouble(std::uint16_t(v));
+    if (bits == 32) {
+        float t;
+        std::uint32_t u = std::uint32_t(v);
+        std::memcpy(&t, &u, 4);
+        return t;
+    }
+    double f;
+    std::memcpy(&f, &v, 8);
+    return f;
+}
+
+// The range float samples span: SMinSampleValue to SMaxSampleValue, else 0 to 1.
+void FloatRange(TIFF* tiff, double& low, double& high)
+{
+    low = 0, high = 1;
+    double value = 0;
+    if (TIFFGetField(tiff, TIFFTAG_SMINSAMPLEVALUE, &value))
+        low = value;
+    if (TIFFGetField(tiff, TIFFTAG_SMAXSAMPLEVALUE, &value))
+        high = value;
+    if (!(high > low) || !std::isfinite(high - low))
+        low = 0, high = 1;
+}
+
 // Samples of any depth libtiff decodes (1 to 32 bits unsigned, 16-, 32- and
 // 64-bit floats), interleaved, as 8 bits (up to 8) or 16 bits (beyond, and
 // floats) big-endian. Integers are scaled to the wider range, which keeps
 // every value apart (12 bits are kept at 16); floats map their sample range
-// (SMinSampleValue to SMaxSampleValue, else 0 to 1) onto 16 bits. Palette
-// indices are widened, never scaled.
+// onto 16 bits. Palette indices are widened, never scaled.
 std::string Widened(TIFF* tiff, const std::string& raw, const Directory& d, int& outBits)
 {
     bool real = d.sampleFormat == SAMPLEFORMAT_IEEEFP;
@@ -206,15 +265,8 @@ std::string Widened(TIFF* tiff, const std::string& raw, const Directory& d, int&
     int perPlane = planes == 1 ? d.samples : 1;
     std::size_t rowBytes = (std::size_t(d.width) * perPlane * d.bits + 7) / 8;
     double low = 0, high = 1;
-    if (real) {
-        double value = 0;
-        if (TIFFGetField(tiff, TIFFTAG_SMINSAMPLEVALUE, &value))
-            low = value;
-        if (TIFFGetField(tiff, TIFFTAG_SMAXSAMPLEVALUE, &value))
-            high = value;
-        if (!(high > low) || !std::isfinite(high - low))
-            low = 0, high = 1;
-    }
+    if (real)
+        FloatRange(tiff, low, high);
     std::uint64_t inTop = d.bits >= 32 ? 0xffffffffull : (std::uint64_t(1) << d.bits) - 1;
     std::uint64_t outTop = (std::uint64_t(1) << outBits) - 1;
     std::size_t outBytes = std::size_t(outBits / 8);
@@ -225,59 +277,19 @@ std::string Widened(TIFF* tiff, const std::string& raw, const Directory& d, int&
             for (int s = 0; s < d.samples; ++s) {
                 std::size_t row = (planes == 1 ? y : std::size_t(s) * d.height + y) * rowBytes;
                 std::size_t n = planes == 1 ? std::size_t(x) * d.samples + std::size_t(s) : x;
-                const char* p = raw.data() + row;
-                std::uint64_t v = 0;
-                if (d.bits % 8 == 0) {
-                    // Whole bytes arrive in the host's order.
-                    std::size_t width = d.bits / 8;
-                    std::uint64_t w = 0;
-                    if (width == 2) {
-                        std::uint16_t t;
-                        std::memcpy(&t, p + n * 2, 2);
-                        w = t;
-                    } else if (width == 4) {
-                        std::uint32_t t;
-                        std::memcpy(&t, p + n * 4, 4);
-                        w = t;
-                    } else if (width == 8) {
-                        std::memcpy(&w, p + n * 8, 8);
-                    } else {
-                        for (std::size_t b = 0; b < width; ++b) // 8 and 24 bits, in the host's (little) order
-                            w |= std::uint64_t(std::uint8_t(p[n * width + b])) << (8 * (width == 1 ? 0 : b));
-                    }
-                    v = w;
-                } else {
-                    // Packed samples, high bit first.
-                    std::size_t bit = n * d.bits;
-                    for (int b = 0; b < d.bits; ++b, ++bit)
-                        v = (v << 1) | ((std::uint8_t(p[bit / 8]) >> (7 - bit % 8)) & 1);
-                }
+                std::uint64_t v = SampleAt(raw.data() + row, n, d.bits);
                 std::uint64_t result;
                 if (real) {
-                    double f;
-                    if (d.bits == 16) {
-                        f = HalfToDouble(std::uint16_t(v));
-                    } else if (d.bits == 32) {
-                        float t;
-                        std::uint32_t u = std::uint32_t(v);
-                        std::memcpy(&t, &u, 4);
-                        f = t;
-                    } else {
-                        std::memcpy(&f, &v, 8);
-                    }
-                    double unit = (f - low) / (high - low);
+                    double unit = (FloatOf(v, d.bits) - low) / (high - low);
                     result = std::isnan(unit) ? 0 : std::uint64_t(std::lround(std::clamp(unit, 0.0, 1.0) * 65535));
                 } else if (index) {
                     result = std::min<std::uint64_t>(v, 255);
                 } else {
                     result = (v * outTop + inTop / 2) / inTop;
                 }
-                if (outBytes == 2) {
+                if (outBytes == 2)
                     out[at++] = char(result >> 8);
-                    out[at++] = char(result & 0xff);
-                } else {
-                    out[at++] = char(result);
-                }
+                out[at++] = char(result & 0xff);
             }
         }
     }
