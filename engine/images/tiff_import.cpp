@@ -587,11 +587,13 @@ void PackFast(Raster& r)
         std::uint8_t* to = out + y * (row + 1);
         const std::uint8_t* line = in + y * row;
         to[0] = 2;
-        if (y == 0)
+        if (y == 0) {
             std::memcpy(to + 1, line, row);
-        else
+        } else {
+            const std::uint8_t* above = line - row;
             for (std::size_t x = 0; x < row; ++x)
-                to[1 + x] = std::uint8_t(line[x] - line[x - row]);
+                to[1 + x] = std::uint8_t(line[x] - above[x]);
+        }
     }
     std::size_t band = std::min(filtered.size(), std::max<std::size_t>(filtered.size() / 16, 1 << 16));
     std::string middle = filtered.substr((filtered.size() - band) / 2, band);
