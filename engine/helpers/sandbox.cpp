@@ -103,6 +103,11 @@ void CloseQuietly(int& fd)
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    // The pipe that reports a failed exec, out of the way of the numbers the
+    // files passed on take; it closes by itself when the exec succeeds.
+    int keep = fcntl(report, F_DUPFD_CLOEXEC, 100);
+    if (keep < 0)
+        _exit(127);
     // The files passed on, first out of the way of their numbers, then at them.
     int moved[16];
     std::size_t count = passed.size() < 16 ? passed.size() : 16;
@@ -114,11 +119,7 @@ void CloseQuietly(int& fd)
             _exit(127);
     int first = 3 + static_cast<int>(count);
     // Nothing of the engine's (its conversation, its documents' files)
-    // reaches the helper but the pipe that reports a failed exec, which
-    // closes by itself when the exec succeeds.
-    int keep = fcntl(report, F_DUPFD_CLOEXEC, 100);
-    if (keep < 0)
-        _exit(127);
+    // reaches the helper but that pipe.
     if (syscall(SYS_close_range, static_cast<unsigned>(first), static_cast<unsigned>(keep - 1), 0U) != 0 ||
         syscall(SYS_close_range, static_cast<unsigned>(keep + 1), ~0U, 0U) != 0) {
         for (int fd = first; fd < 65536; ++fd)
