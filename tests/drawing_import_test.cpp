@@ -5,6 +5,7 @@
 #include "vector/ghostscript_server.h"
 #include "vector/vector_import.h"
 #include "support/image_writers.h"
+#include "support/live.h"
 #include "support/other_kinds.h"
 #include "support/pdf_check.h"
 #include "support/process.h"
@@ -12,6 +13,7 @@
 #include "support/stderr_capture.h"
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <map>
@@ -493,6 +495,19 @@ TEST(Drawings, PostScriptFilesShareOneGhostscriptButNothingElse)
     ASSERT_TRUE(Convert(dir / "drawing.eps", dir / "drawing.pdf", err)) << err;
     ExpectPages(dir / "drawing.pdf", {{300, 200}}, {"Cropped as ever"});
     EXPECT_EQ(EngineGhostscript().ProcessId(), server) << "one Ghostscript for every file";
+
+    // Ghostscript killed while it converts fails that file only; the next
+    // file starts a new one and converts.
+    EngineGhostscript().afterRequest = [&] { kill(server, SIGKILL); };
+    EXPECT_FALSE(Convert(dir / "plain.ps", dir / "killed.pdf", err));
+    EngineGhostscript().afterRequest = nullptr;
+    EXPECT_EQ(err, "dochost: DocOpen(" + Q(dir / "plain.ps") + "): Ghostscript cannot convert the PostScript file "
+                   "(it was killed by signal 9): the file is damaged or does what the sandbox forbids\n");
+    EXPECT_FALSE(ProcessAlive(server));
+    EXPECT_EQ(EngineGhostscript().ProcessId(), -1);
+    ASSERT_TRUE(Convert(dir / "plain.ps", dir / "revived.pdf", err)) << err;
+    EXPECT_EQ(PageTexts(dir / "revived.pdf"), std::vector<std::string>{"Plain page"});
+    EXPECT_NE(EngineGhostscript().ProcessId(), server);
     EngineGhostscript().Stop();
     EXPECT_EQ(EngineGhostscript().ProcessId(), -1);
 }

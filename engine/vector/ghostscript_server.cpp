@@ -249,6 +249,8 @@ std::string GhostscriptServer::Convert(const std::string& program, std::chrono::
         throw std::runtime_error(std::string("cannot hand the PostScript file to Ghostscript: ") + std::strerror(errno));
     try {
         WriteAll(input_, "(" + token + ") dochost_job\n", deadline);
+        if (afterRequest)
+            afterRequest();
         for (;;) {
             // What the program printed itself comes before the answer, and is dropped.
             std::size_t at;

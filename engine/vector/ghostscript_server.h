@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 
@@ -29,6 +30,8 @@ public:
 
     // The running Ghostscript's process (its sandbox), or -1.
     pid_t ProcessId() const { return pid_; }
+    // Called once a job is on its way to Ghostscript (for tests).
+    std::function<void()> afterRequest;
 
 private:
     void Start(const std::string& gs);
